@@ -1,0 +1,333 @@
+// The database engine layer.
+//
+// The system reaches its stores through named aliases and a handful of
+// data-access classes: TSession (engine sessions, by name), TDatabase (one
+// connection to the store an alias names), and the data sets TTable, TQuery and
+// TStoredProc, whose current row is read through TField objects and whose
+// parameters are bound through TParam objects.
+//
+// Aliases live in the alias file (see alias_file.h): each names a driver,
+// SQLITE (the embedded default) or POSTGRES, and where the store is. The
+// drivers themselves sit behind driver.h; nothing outside src/data/ sees them.
+//
+// Every failing operation raises EDatabaseError with a message that says what
+// failed (unknown alias, refused login, missing table, bad statement, broken
+// link).
+//
+// Threads: one TDatabase and the data sets bound to it are used by one thread
+// at a time (each data module serves one request at a time). TSession's name
+// registry and the alias registry are safe for concurrent use.
+#ifndef MORVANE_DATA_ENGINE_H_
+#define MORVANE_DATA_ENGINE_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "support/date_time.h"
+#include "support/error.h"
+
+namespace morvane::db {
+
+class Connection;  // driver.h
+class Cursor;      // driver.h
+
+enum class FieldType { kUnknown, kText, kInteger, kFloat, kDate, kTime, kDateTime };
+
+// One column of a data set's current row.
+//
+// A data set owns its fields; a field object stays the same object for the
+// life of its data set, so callers may keep pointers to fields declared before
+// Open (the data module's field objects, such as HistTableSymbol). The values
+// are those of the current row; reading never allocates once the field's text
+// buffer has grown to the column's widest value.
+class TField {
+ public:
+  explicit TField(std::string name, FieldType type = FieldType::kUnknown)
+      : name_(std::move(name)), type_(type) {}
+
+  const std::string& FieldName() const { return name_; }
+  FieldType DataType() const { return type_; }
+  bool IsNull() const { return null_; }
+
+  // The value as a float: numbers as they are, date-time kinds as day
+  // numbers, text parsed as a decimal number (EConvertError when it is not).
+  // Null reads as 0.
+  double AsFloat() const;
+  // Integers as they are; floats rounded to the nearest whole number. Null is 0.
+  int32_t AsInteger() const;
+  int64_t AsLargeInt() const;
+  // Date-time kinds as they are; text parsed as a date, a time or both.
+  TDateTime AsDateTime() const;
+
+  // The stored text form: text as the store holds it; floats in the shortest
+  // general form with at most 15 significant digits; dates "yyyy/m/d"; times
+  // "hh:nn:ss"; date-times as the date, then " hh:nn:ss" unless midnight; null
+  // is empty. AppendText adds it to `out` without other allocation.
+  std::string AsString() const;
+  void AppendText(std::string* out) const;
+  // The raw bytes of a text column (empty for other kinds and for null).
+  std::string_view TextView() const { return type_ == FieldType::kText ? text_ : std::string_view(); }
+
+  // --- For drivers: set the current row's value. ---
+  void SetType(FieldType t) { type_ = t; }
+  void SetNull() { null_ = true; }
+  void SetText(std::string_view v) { null_ = false; text_.assign(v.data(), v.size()); }
+  void SetInteger(int64_t v) { null_ = false; int_ = v; }
+  void SetFloat(double v) { null_ = false; num_ = v; }
+  void SetDateTime(TDateTime v) { null_ = false; num_ = v; }
+
+ private:
+  std::string name_;
+  FieldType type_;
+  bool null_ = true;
+  int64_t int_ = 0;
+  double num_ = 0;
+  std::string text_;
+};
+
+enum class ParamType { kUnknown, kText, kInteger, kFloat, kDateTime };
+enum class ParamDirection { kInput, kResult };
+
+// One parameter of a query or stored procedure. A parameter never bound is
+// null when the statement runs.
+class TParam {
+ public:
+  TParam(std::string name, ParamType type, ParamDirection dir)
+      : name_(std::move(name)), type_(type), dir_(dir) {}
+
+  const std::string& Name() const { return name_; }
+  ParamDirection Direction() const { return dir_; }
+
+  void SetAsString(std::string_view v);
+  void SetAsInteger(int64_t v);
+  void SetAsFloat(double v);
+  void SetAsDateTime(TDateTime v);
+  void Clear();  // null
+
+  using Value = std::variant<std::monostate, std::string, int64_t, double, TDateTime>;
+  // The bound value; a TDateTime is held as the last alternative so that a
+  // driver can tell it from a plain float.
+  const Value& GetValue() const { return value_; }
+  ParamType Type() const { return type_; }
+  bool IsDateTime() const { return is_datetime_; }
+
+ private:
+  std::string name_;
+  ParamType type_;
+  ParamDirection dir_;
+  Value value_;
+  bool is_datetime_ = false;
+};
+
+// An engine session: a name under which databases are opened. Sessions are
+// process-wide and found by name.
+class TSession {
+ public:
+  // Finds the session named `name` or makes it, and makes it active.
+  static TSession* OpenSession(const std::string& name);
+  static TSession* FindSession(const std::string& name);
+  // Makes a session named "HistSession_" plus the lowest number from 1 that
+  // no live session holds. The caller owns it; destroying it frees the number.
+  static std::unique_ptr<TSession> MakeAutoNamed();
+  // Makes `s` the engine's current session (for the calling process).
+  static void MakeCurrent(TSession* s);
+  static TSession* Current();
+
+  explicit TSession(std::string name);
+  ~TSession();
+  TSession(const TSession&) = delete;
+  TSession& operator=(const TSession&) = delete;
+
+  const std::string& SessionName() const { return name_; }
+  bool Active() const { return active_; }
+  void SetActive(bool a) { active_ = a; }
+
+ private:
+  std::string name_;
+  bool active_ = false;
+  bool owned_by_registry_ = false;
+  friend struct SessionRegistry;
+};
+
+// One connection to the store that an alias names.
+class TDatabase {
+ public:
+  TDatabase();
+  ~TDatabase();
+  TDatabase(const TDatabase&) = delete;
+  TDatabase& operator=(const TDatabase&) = delete;
+
+  void SetAliasName(std::string alias) { alias_ = std::move(alias); }
+  const std::string& AliasName() const { return alias_; }
+  void SetDatabaseName(std::string name) { database_name_ = std::move(name); }
+  const std::string& DatabaseName() const { return database_name_; }
+  void SetSessionName(std::string name) { session_name_ = std::move(name); }
+  const std::string& SessionName() const { return session_name_; }
+  // Connection parameters as "NAME=value" lines; "USER NAME" and "PASSWORD"
+  // become the login of a server store.
+  std::vector<std::string>& Params() { return params_; }
+  void SetLoginPrompt(bool on) { login_prompt_ = on; }
+  void SetKeepConnection(bool on) { keep_connection_ = on; }
+  bool KeepConnection() const { return keep_connection_; }
+  void SetReadOnly(bool on) { read_only_ = on; }
+  bool ReadOnly() const { return read_only_; }
+
+  // Connects (no-op when connected). Raises EDatabaseError.
+  void Open();
+  // Drops the link; data sets bound to this database reconnect it on their
+  // next Open.
+  void Close();
+  bool Connected() const;
+
+  // The driver's name, "SQLITE" or "POSTGRES" (connects first).
+  std::string DriverName();
+
+  // Runs a statement that returns no rows (DDL, a one-off write). :name
+  // parameters are not supported here; use TQuery::ExecSQL for those.
+  void ExecuteDirect(const std::string& sql);
+  void StartTransaction();
+  void Commit();
+  void Rollback();
+  bool InTransaction() const;
+
+  // For data sets: the live link, connecting first.
+  Connection& Link();
+
+ private:
+  std::string alias_;
+  std::string database_name_;
+  std::string session_name_;
+  std::vector<std::string> params_;
+  bool login_prompt_ = false;
+  bool keep_connection_ = false;
+  bool read_only_ = false;
+  std::unique_ptr<Connection> link_;
+};
+
+// Common face of TTable, TQuery and TStoredProc. Open stands on the first row;
+// Eof is true past the last one.
+class TDataSet {
+ public:
+  virtual ~TDataSet();
+  TDataSet(const TDataSet&) = delete;
+  TDataSet& operator=(const TDataSet&) = delete;
+
+  void SetDatabase(TDatabase* db) { database_ = db; }
+  TDatabase* Database() const { return database_; }
+
+  // Declares a persistent field; the returned object lives as long as the data
+  // set and is bound by name to the result column at every Open (EDatabaseError
+  // when the result has no such column).
+  TField* DeclareField(const std::string& name, FieldType type);
+
+  void Open();
+  void Close();
+  bool Active() const { return cursor_ != nullptr; }
+  void Next();
+  bool Eof() const { return eof_; }
+  // The number of rows of the open result. For a table, of the whole table.
+  int64_t RecordCount();
+
+  // The field of the open result named `name` (letter case ignored);
+  // EDatabaseError when there is none. FindField gives nullptr instead.
+  TField& FieldByName(std::string_view name);
+  TField* FindField(std::string_view name);
+  int FieldCount() const { return static_cast<int>(bound_.size()); }
+  TField& Fields(int i) { return *bound_[static_cast<size_t>(i)]; }
+
+ protected:
+  TDataSet() = default;
+  // Makes the cursor for Open; the data set then reads its first row.
+  virtual std::unique_ptr<Cursor> MakeCursor() = 0;
+  TDatabase& RequireDatabase();
+  // Re-reads the first row after the cursor moved (used by FindNearest).
+  void ReadCurrent();
+  std::unique_ptr<Cursor> cursor_;
+
+ private:
+  void BindFields();
+  TDatabase* database_ = nullptr;
+  bool eof_ = true;
+  std::vector<std::unique_ptr<TField>> persistent_;
+  std::vector<std::unique_ptr<TField>> dynamic_;
+  std::vector<TField*> bound_;  // column i of the cursor -> its field
+};
+
+// A table of the database, read through one index.
+class TTable : public TDataSet {
+ public:
+  TTable() = default;
+  void SetTableName(std::string name) { table_name_ = std::move(name); }
+  const std::string& TableName() const { return table_name_; }
+  // The index rows are read in; empty reads in the store's own order.
+  void SetIndexName(std::string name) { index_name_ = std::move(name); }
+  void SetReadOnly(bool on) { read_only_ = on; }
+  // Whether the table exists, answered without opening it.
+  bool Exists();
+  // Whether the table has more than `n` rows, reading at most n + 1 of them.
+  bool HasMoreRowsThan(int64_t n);
+  // Positions on the first row whose index key is at or after `key` (a prefix
+  // of the index columns may be given), else at the end. Requires: Active.
+  using KeyValue = std::variant<std::string, TDateTime>;
+  void FindNearest(const std::vector<KeyValue>& key);
+
+ protected:
+  std::unique_ptr<Cursor> MakeCursor() override;
+
+ private:
+  std::string table_name_;
+  std::string index_name_;
+  bool read_only_ = false;
+};
+
+// An SQL statement with :name parameters.
+class TQuery : public TDataSet {
+ public:
+  TQuery() = default;
+  // Replaces the statement; the parameters are re-derived from it, unbound.
+  void SetSQL(std::string sql);
+  void ClearSQL() { SetSQL(std::string()); }
+  const std::string& SQL() const { return sql_; }
+  // Parameter names match ignoring letter case. EDatabaseError when absent.
+  TParam& ParamByName(std::string_view name);
+  // Runs a statement that returns no rows; the statement is prepared once and
+  // reused while the SQL text stays the same.
+  void ExecSQL();
+
+ protected:
+  std::unique_ptr<Cursor> MakeCursor() override;
+
+ private:
+  std::string sql_;
+  std::vector<TParam> params_;
+  std::unique_ptr<Cursor> exec_;  // the prepared statement of ExecSQL
+};
+
+// A procedure of the store, called by name ("usp_Closing_Price;1": the ";1"
+// group suffix is not part of the name the store knows).
+class TStoredProc : public TDataSet {
+ public:
+  TStoredProc() = default;
+  void SetStoredProcName(std::string name) { proc_name_ = std::move(name); }
+  const std::string& StoredProcName() const { return proc_name_; }
+  // Declares the procedure's parameters in order, as the data module does.
+  TParam& DeclareParam(const std::string& name, ParamType type, ParamDirection dir);
+  // "@"-prefixed names as declared; matched ignoring letter case.
+  TParam& ParamByName(std::string_view name);
+  const std::vector<TParam>& Params() const { return params_; }
+
+ protected:
+  std::unique_ptr<Cursor> MakeCursor() override;
+
+ private:
+  std::string proc_name_;
+  std::vector<TParam> params_;
+};
+
+}  // namespace morvane::db
+
+#endif  // MORVANE_DATA_ENGINE_H_

@@ -1,0 +1,41 @@
+// Where the bytes of an answer's body go.
+//
+// The generators, the name notes and the error records write through this
+// interface; the request frame binds it to the real response (which hands the
+// bytes to the host through WriteClient), and tests bind it to a string.
+#ifndef MORVANE_WEB_RESPONSE_SINK_H_
+#define MORVANE_WEB_RESPONSE_SINK_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace morvane {
+
+class ResponseSink {
+ public:
+  virtual ~ResponseSink() = default;
+  // Writes `n` bytes to the client at once, in order after everything written
+  // before. A failed write is ignored (the client may have gone away).
+  virtual void WriteBytes(const char* data, size_t n) = 0;
+  void Write(std::string_view s) { WriteBytes(s.data(), s.size()); }
+};
+
+// A sink that keeps everything written, for tests and small tools.
+class StringSink final : public ResponseSink {
+ public:
+  void WriteBytes(const char* data, size_t n) override {
+    body_.append(data, n);
+    ++writes_;
+  }
+  const std::string& Body() const { return body_; }
+  size_t Writes() const { return writes_; }
+
+ private:
+  std::string body_;
+  size_t writes_ = 0;
+};
+
+}  // namespace morvane
+
+#endif  // MORVANE_WEB_RESPONSE_SINK_H_

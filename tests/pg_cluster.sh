@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Starts or stops the throwaway PostgreSQL cluster that the tests share.
+#   pg_cluster.sh start STATE_DIR   initdb into a fresh temporary directory, start
+#                                   it on a unix socket there, and write its libpq
+#                                   connection string to STATE_DIR/conninfo
+#   pg_cluster.sh stop STATE_DIR    stop it and remove its directory
+# PostgreSQL refuses to run as root; as root the cluster runs as "nobody".
+set -euo pipefail
+action=$1
+state=$2
+bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+[[ -x $bindir/initdb ]] || { echo "pg_cluster: no PostgreSQL server binaries" >&2; exit 1; }
+
+as_owner() {
+  if [[ $(id -u) -eq 0 ]]; then runuser -u nobody -- "$@"; else "$@"; fi
+}
+
+case $action in
+start)
+  if [[ -f $state/dir ]]; then "$0" stop "$state" || true; fi
+  mkdir -p "$state"
+  dir=$(mktemp -d /tmp/morvane-pg.XXXXXX)
+  chmod 755 "$dir"
+  [[ $(id -u) -eq 0 ]] && chown nobody "$dir"
+  as_owner "$bindir/initdb" -D "$dir/data" -A trust -U morvane -E UTF8 --locale=C.UTF-8 >"$state/initdb.log" 2>&1
+  port=$((20000 + RANDOM % 20000))
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "-k $dir -p $port -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=200" start >/dev/null
+  echo "$dir" >"$state/dir"
+  echo "host=$dir port=$port user=morvane dbname=postgres" >"$state/conninfo"
+  echo "pg_cluster: running in $dir"
+  ;;
+stop)
+  [[ -f $state/dir ]] || exit 0
+  dir=$(cat "$state/dir")
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
+  rm -rf "$dir" "$state/dir" "$state/conninfo"
+  ;;
+*)
+  echo "usage: $0 start|stop STATE_DIR" >&2
+  exit 2
+  ;;
+esac
