@@ -1,0 +1,50 @@
+// The fields of a history request, converted and checked.
+#ifndef MORVANE_WEB_HISTORY_PARAMS_H_
+#define MORVANE_WEB_HISTORY_PARAMS_H_
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "support/date_time.h"
+#include "web/request_settings.h"
+
+namespace morvane {
+
+struct HistoryParams {
+  std::string symbol;
+  std::string mode = "0";
+  TDateTime time_begin = 0;  // time of day
+  TDateTime time_end = 0;
+  TDateTime date_begin = 0;  // whole days
+  TDateTime date_end = 0;
+  int32_t interval = 300;
+  int32_t iunit = 0;
+  int32_t day_count = 0;
+  int32_t back_count = 0;
+  bool no_date_given = false;
+};
+
+// The answer to a request whose fields are malformed: the one error record
+// (without its line end) that is the whole body.
+inline constexpr std::string_view kInvalidTimeRecord = "ERROR|Invalid time format(yyyy/m/d).|";
+inline constexpr std::string_view kInvalidDateRecord = "ERROR|Invalid date format(yyyy/m/d).|";
+inline constexpr std::string_view kInvalidCountRecord = "ERROR|Invalid number of parameters.|";
+
+// Looks a field up by name (letter case ignored); empty when absent. May
+// raise (a malformed "%" escape in the request).
+using FieldLookup = std::function<std::string(std::string_view name)>;
+
+// Reads the request fields in the handler's order: symbol and mode, the two
+// times, the two dates, the four integers; then the time and date defaults,
+// the bar alignment of mode "6" under the UW calculation, and the pair rule.
+// A field that is absent or empty counts as not given. Returns true with
+// `out` filled, or false with `error_record` set to the record to answer with.
+// `today` is the local date.
+bool ParseHistoryParams(const FieldLookup& field, const RequestSettings& settings, TDateTime today,
+                        HistoryParams* out, std::string_view* error_record);
+
+}  // namespace morvane
+
+#endif  // MORVANE_WEB_HISTORY_PARAMS_H_
