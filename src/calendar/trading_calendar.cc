@@ -1,0 +1,152 @@
+#include "calendar/trading_calendar.h"
+
+#include <cctype>
+#include <cstdio>
+#include <exception>
+#include <mutex>
+
+#include "calendar/comma_text.h"
+#include "support/clock.h"
+#include "support/double_compare.h"
+#include "support/error.h"
+#include "support/log.h"
+#include "support/settings_location.h"
+
+namespace morvane {
+namespace {
+
+constexpr const char* kSection = "MORVANE";
+const TDateTime kDefaultSplitTime = EncodeTime(9, 0, 0);
+
+// Everything is guarded by `lock`. Holding it while a year's list is read
+// makes other request threads wait for that one read, once a year, rather
+// than read a half-built list.
+struct Calendar {
+  std::mutex lock;
+  bool loaded = false;  // the list exists
+  int year = 0;         // the year the list was read for
+  std::vector<std::string> holidays;
+  TDateTime split_time = 0;
+};
+
+Calendar& State() {
+  static Calendar calendar;
+  return calendar;
+}
+
+int CurrentYear() {
+  return DecodeDate(Today()).year;
+}
+
+std::string TrimControls(const std::string& s) {
+  std::size_t b = 0;
+  std::size_t e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  return s.substr(b, e - b);
+}
+
+// Reads the list of `year`. Requires: cal.lock.
+void LoadHolidays(Calendar& cal, int year) {
+  cal.year = year;
+  try {
+    char section[8];
+    std::snprintf(section, sizeof section, "%04d", year);
+    const std::string holiday_file = omsIniFile()->ReadString(kSection, "HolidayFile", "");
+    LogLine("Holiday File:" + holiday_file);
+    std::string value;
+    {
+      const std::unique_ptr<TIniFile> file = omsIniFile(holiday_file);
+      value = file->ReadString(section, "Holiday", "");
+    }
+    LogLine("Holiday List:" + value);
+    cal.holidays = SplitCommaText(TrimControls(value));
+  } catch (const std::exception& e) {
+    LogLine("InitialHolidayList:" + MessageOf(e));
+  } catch (...) {
+    LogLine("InitialHolidayList:unknown failure");
+  }
+}
+
+// Requires: cal.lock.
+void LoadSplitTime(Calendar& cal) {
+  try {
+    const std::string value = omsIniFile()->ReadString(kSection, "SplitTime", "09:00:00");
+    LogLine("SplitTime:" + value);
+    const std::optional<TDateTime> t = ParseTimeOfDay(value);
+    if (!t) throw EConvertError("'" + value + "' is not a valid time");
+    cal.split_time = *t;
+  } catch (const std::exception& e) {
+    LogLine("InitialHolidayList 1:" + MessageOf(e));
+    cal.split_time = kDefaultSplitTime;
+  } catch (...) {
+    LogLine("InitialHolidayList 1:unknown failure");
+    cal.split_time = kDefaultSplitTime;
+  }
+}
+
+}  // namespace
+
+void InitialHolidayList() {
+  Calendar& cal = State();
+  const std::lock_guard guard(cal.lock);
+  if (cal.loaded) return;
+  cal.loaded = true;
+  cal.holidays.clear();
+  LoadHolidays(cal, CurrentYear());
+  LoadSplitTime(cal);
+}
+
+bool IsHolidayToday() {
+  const TDateTime today = Today();
+  const int dow = DayOfWeek(today);
+  const std::string month_day = MonthDay(today);
+  const int year = DecodeDate(today).year;
+
+  Calendar& cal = State();
+  const std::lock_guard guard(cal.lock);
+  if (cal.loaded && cal.year != year) {
+    cal.holidays.clear();
+    LoadHolidays(cal, year);
+  }
+  if (dow == 1 || dow == 7) return true;
+  for (const std::string& item : cal.holidays) {
+    if (item.size() != month_day.size()) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < item.size() && same; ++i) {
+      same = std::tolower(static_cast<unsigned char>(item[i])) ==
+             std::tolower(static_cast<unsigned char>(month_day[i]));
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
+bool IsAfterSplitTime() {
+  const TDateTime now = TruncateToSecond(TimeOfDay());
+  const TDateTime split = SplitTime();
+  return now >= split || IsDoubleEqual(now, split);
+}
+
+TDateTime SplitTime() {
+  Calendar& cal = State();
+  const std::lock_guard guard(cal.lock);
+  return cal.split_time;
+}
+
+std::vector<std::string> HolidayList() {
+  Calendar& cal = State();
+  const std::lock_guard guard(cal.lock);
+  return cal.holidays;
+}
+
+void ResetCalendarForTesting() {
+  Calendar& cal = State();
+  const std::lock_guard guard(cal.lock);
+  cal.loaded = false;
+  cal.year = 0;
+  cal.holidays.clear();
+  cal.split_time = 0;
+}
+
+}  // namespace morvane
