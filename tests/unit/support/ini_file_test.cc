@@ -1,0 +1,89 @@
+#include "support/ini_file.h"
+
+#include <gtest/gtest.h>
+
+#include "support/test_env.h"
+
+namespace morvane {
+namespace {
+
+using testing::TempDir;
+using testing::WriteFile;
+
+TEST(IniFile, EmptyValueIsNotTheDefaultButAbsenceIs) {
+  TempDir dir;
+  WriteFile(dir / "a.ini", "[MORVANE]\nDBUSER=\nDBPASSWORD=secret\n[OTHER]\nCalcMode=UW\n");
+  const TIniFile ini((dir / "a.ini").string());
+  EXPECT_EQ(ini.ReadString("MORVANE", "DBUSER", "sa"), "");
+  EXPECT_EQ(ini.ReadString("MORVANE", "DBPASSWORD", ""), "secret");
+  EXPECT_EQ(ini.ReadString("MORVANE", "CalcMode", "DC"), "DC");  // only in another section
+  EXPECT_EQ(ini.ReadString("NOSUCH", "DBUSER", "sa"), "sa");
+
+  const TIniFile missing((dir / "missing.ini").string());
+  EXPECT_EQ(missing.ReadString("MORVANE", "DBUSER", "sa"), "sa");
+  EXPECT_TRUE(missing.ReadSectionValues("MORVANE").empty());
+  EXPECT_EQ(missing.FileName(), (dir / "missing.ini").string());
+}
+
+TEST(IniFile, NamesMatchIgnoringCaseAndBlanks) {
+  TempDir dir;
+  WriteFile(dir / "a.ini", "[ Morvane ]\r\n  dbuser = bob  \r\n\tSplitTime\t=\t9:30\r\n");
+  const TIniFile ini((dir / "a.ini").string());
+  EXPECT_EQ(ini.ReadString("MORVANE", "DBUSER", "sa"), "bob");
+  EXPECT_EQ(ini.ReadString("morvane", "splittime", ""), "9:30");
+}
+
+TEST(IniFile, QuotesWrappingAValueAreDropped) {
+  TempDir dir;
+  WriteFile(dir / "a.ini",
+            "[S]\nA=\"  padded  \"\nB='single'\nC=\"open\nD=say \"hi\"\nE=\"\"\nF=\"x'\n");
+  const TIniFile ini((dir / "a.ini").string());
+  EXPECT_EQ(ini.ReadString("S", "A", "-"), "  padded  ");
+  EXPECT_EQ(ini.ReadString("S", "B", "-"), "single");
+  EXPECT_EQ(ini.ReadString("S", "C", "-"), "\"open");
+  EXPECT_EQ(ini.ReadString("S", "D", "-"), "say \"hi\"");
+  EXPECT_EQ(ini.ReadString("S", "E", "-"), "");
+  EXPECT_EQ(ini.ReadString("S", "F", "-"), "\"x'");
+}
+
+TEST(IniFile, ValuesAreCutAt2047Characters) {
+  TempDir dir;
+  const std::string exact(2047, 'x');
+  std::string longer(3000, 'y');
+  longer[2046] = 'A';
+  longer[2047] = 'B';
+  WriteFile(dir / "a.ini", "[S]\nexact=" + exact + "\nlonger=" + longer + "\n");
+  const TIniFile ini((dir / "a.ini").string());
+  EXPECT_EQ(ini.ReadString("S", "exact", ""), exact);
+  const std::string cut = ini.ReadString("S", "longer", "");
+  ASSERT_EQ(cut.size(), 2047u);
+  EXPECT_EQ(cut.back(), 'A');
+  EXPECT_EQ(ini.ReadSectionValues("S")[1], "longer=" + cut);
+}
+
+TEST(IniFile, FirstOccurrenceWins) {
+  TempDir dir;
+  WriteFile(dir / "a.ini", "[S]\nk=first\nK=second\n[T]\nx=1\n[s]\nk=third\nonly=later\n");
+  const TIniFile ini((dir / "a.ini").string());
+  EXPECT_EQ(ini.ReadString("S", "k", ""), "first");
+  // Like the platform reader, a repeated section is not searched.
+  EXPECT_EQ(ini.ReadString("S", "only", "default"), "default");
+  EXPECT_EQ(ini.ReadSectionValues("S"), (std::vector<std::string>{"k=first"}));
+}
+
+TEST(IniFile, SectionValuesInFileOrderSkippingCommentsAndNoise) {
+  TempDir dir;
+  WriteFile(dir / "a.ini",
+            "\xEF\xBB\xBF"
+            "stray=before any section\n"
+            "[S]\n; a comment=not a key\nzeta=1\nno equals sign here\n=no key\nalpha = two words \n"
+            "empty=\n[T]\nother=x");
+  const TIniFile ini((dir / "a.ini").string());
+  EXPECT_EQ(ini.ReadSectionValues("s"),
+            (std::vector<std::string>{"zeta=1", "alpha=two words", "empty="}));
+  EXPECT_EQ(ini.ReadString("T", "other", ""), "x");  // last line without a line end
+  EXPECT_EQ(ini.ReadString("S", "; a comment", "d"), "d");
+}
+
+}  // namespace
+}  // namespace morvane
