@@ -1,0 +1,87 @@
+// The records of an answer: one line each, kind first, every further field
+// after a "|", a closing "|" and CR LF.
+//
+// A record is formed whole in a buffer the writer reuses for every record
+// and handed to the response in one write as soon as it is complete, so the
+// client sees each record when it is formed and the hot path neither
+// allocates (once the buffer has grown to the longest record) nor makes more
+// than one write per record. Field texts are inserted as they are: nothing
+// is quoted or escaped, a "|" inside a value is not protected.
+//
+// A writer serves one response from one thread.
+//
+//   RecordWriter w(response);
+//   w.Begin("TICK").Int(n).ShortDate(day).Hms(time).Fixed2(price).End();
+#ifndef MORVANE_WEB_RECORD_WRITER_H_
+#define MORVANE_WEB_RECORD_WRITER_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "support/date_time.h"
+#include "web/response_sink.h"
+
+namespace morvane {
+
+// The error records the handler and the generators write with SendErrorMsg.
+inline constexpr std::string_view kErrInvalidTimeFormat = "ERROR|Invalid time format(yyyy/m/d).|";
+inline constexpr std::string_view kErrInvalidDateFormat = "ERROR|Invalid date format(yyyy/m/d).|";
+inline constexpr std::string_view kErrInvalidParameterCount =
+    "ERROR|Invalid number of parameters.|";
+inline constexpr std::string_view kErrNoDataForDate = "ERROR|No data for specified date|";
+inline constexpr std::string_view kErrRecordNotFound = "ERROR|Record not found.|";
+
+class RecordWriter {
+ public:
+  // Requires: `sink` outlives the writer.
+  explicit RecordWriter(ResponseSink& sink);
+  RecordWriter(const RecordWriter&) = delete;
+  RecordWriter& operator=(const RecordWriter&) = delete;
+
+  // Starts a record of `kind` ("TICK", "INTERVAL", "NOTE", "ERROR"),
+  // dropping any record begun and not ended.
+  RecordWriter& Begin(std::string_view kind);
+
+  // One field each, in the column forms of the answer:
+  RecordWriter& Int(int64_t v);    // "%d"
+  RecordWriter& Fixed2(double v);  // "%f": two decimals
+  RecordWriter& Fixed3(double v);  // "%0.*f" with 3: three decimals
+  RecordWriter& Fixed(double v, int decimals);
+  RecordWriter& Text(std::string_view s);    // "%s": as given
+  RecordWriter& Empty();                     // an empty column
+  RecordWriter& StoredFloat(double v);       // floating column, stored text form
+  RecordWriter& Ymd(TDateTime v);            // "yyyy/mm/dd"
+  RecordWriter& Hms(TDateTime v);            // "hh:nn:ss"
+  RecordWriter& ShortDate(TDateTime v);      // date column, stored form "yyyy/m/d"
+  RecordWriter& ShortDateTime(TDateTime v);  // date-time column, stored form
+
+  // Closes the record with "|" and CR LF and writes it to the sink now.
+  void End();
+
+  // "NOTE|RECORDCOUNT|<n>|" and CR LF, written now.
+  void WriteRecordCount(int64_t n);
+
+  // The text of the record being formed (for tests).
+  std::string_view Pending() const { return buffer_; }
+
+ private:
+  void Separator() { buffer_.push_back('|'); }
+
+  ResponseSink& sink_;
+  std::string buffer_;
+};
+
+// Writes `msg` and CR LF to the client as one piece, now.
+void SendErrorMsg(std::string_view msg, ResponseSink& sink);
+
+// "NOTE|RECORDCOUNT|<n>|" and CR LF, written now.
+void WriteRecordCount(int64_t n, ResponseSink& sink);
+
+// "ERROR|Record not found.|" with no line end at all: the last bytes of a
+// daily-history or delayed-quote answer that found nothing.
+void WriteBareRecordNotFound(ResponseSink& sink);
+
+}  // namespace morvane
+
+#endif  // MORVANE_WEB_RECORD_WRITER_H_
