@@ -16,7 +16,7 @@
 //
 // Threads: one TDatabase and the data sets bound to it are used by one thread
 // at a time (each data module serves one request at a time). TSession's name
-// registry and the alias registry are safe for concurrent use.
+// registry and the alias lookup are safe for concurrent use.
 #ifndef MORVANE_DATA_ENGINE_H_
 #define MORVANE_DATA_ENGINE_H_
 
@@ -34,6 +34,8 @@ namespace morvane::db {
 
 class Connection;  // driver.h
 class Cursor;      // driver.h
+class Statement;   // driver.h
+class TDataSet;
 
 enum class FieldType { kUnknown, kText, kInteger, kFloat, kDate, kTime, kDateTime };
 
@@ -60,25 +62,44 @@ class TField {
   // Integers as they are; floats rounded to the nearest whole number. Null is 0.
   int32_t AsInteger() const;
   int64_t AsLargeInt() const;
-  // Date-time kinds as they are; text parsed as a date, a time or both.
+  // Date-time kinds as they are; numbers as day numbers; text parsed as a
+  // date, a time or both in the stores' forms (store_text.h) or "yyyy/m/d"
+  // (EConvertError when it is none of these). Null is 0.
   TDateTime AsDateTime() const;
 
-  // The stored text form: text as the store holds it; floats in the shortest
-  // general form with at most 15 significant digits; dates "yyyy/m/d"; times
-  // "hh:nn:ss"; date-times as the date, then " hh:nn:ss" unless midnight; null
-  // is empty. AppendText adds it to `out` without other allocation.
+  // The stored text form: text as the store holds it; integers in decimal;
+  // floats in the shortest general form with at most 15 significant digits
+  // (12.5 gives "12.5"); dates "yyyy/m/d"; times "hh:nn:ss"; date-times as the
+  // date, then " hh:nn:ss" unless midnight; null is empty. AppendText adds it
+  // to `out` without other allocation.
   std::string AsString() const;
   void AppendText(std::string* out) const;
   // The raw bytes of a text column (empty for other kinds and for null).
-  std::string_view TextView() const { return type_ == FieldType::kText ? text_ : std::string_view(); }
+  std::string_view TextView() const {
+    return type_ == FieldType::kText ? text_ : std::string_view();
+  }
 
-  // --- For drivers: set the current row's value. ---
+  // --- For drivers: set the current row's value. The setter used must match
+  // DataType(): SetText for kText, SetInteger for kInteger, SetFloat for
+  // kFloat, SetDateTime for the date-time kinds. ---
   void SetType(FieldType t) { type_ = t; }
   void SetNull() { null_ = true; }
-  void SetText(std::string_view v) { null_ = false; text_.assign(v.data(), v.size()); }
-  void SetInteger(int64_t v) { null_ = false; int_ = v; }
-  void SetFloat(double v) { null_ = false; num_ = v; }
-  void SetDateTime(TDateTime v) { null_ = false; num_ = v; }
+  void SetText(std::string_view v) {
+    null_ = false;
+    text_.assign(v.data(), v.size());
+  }
+  void SetInteger(int64_t v) {
+    null_ = false;
+    int_ = v;
+  }
+  void SetFloat(double v) {
+    null_ = false;
+    num_ = v;
+  }
+  void SetDateTime(TDateTime v) {
+    null_ = false;
+    num_ = v;
+  }
 
  private:
   std::string name_;
@@ -114,6 +135,7 @@ class TParam {
   const Value& GetValue() const { return value_; }
   ParamType Type() const { return type_; }
   bool IsDateTime() const { return is_datetime_; }
+  bool IsNull() const { return value_.index() == 0; }
 
  private:
   std::string name_;
@@ -133,10 +155,12 @@ class TSession {
   // Makes a session named "HistSession_" plus the lowest number from 1 that
   // no live session holds. The caller owns it; destroying it frees the number.
   static std::unique_ptr<TSession> MakeAutoNamed();
-  // Makes `s` the engine's current session (for the calling process).
+  // Makes `s` the engine's current session (one for the process; a session
+  // that is destroyed stops being current).
   static void MakeCurrent(TSession* s);
   static TSession* Current();
 
+  // Registers a session of that name; EDatabaseError when one exists.
   explicit TSession(std::string name);
   ~TSession();
   TSession(const TSession&) = delete;
@@ -147,6 +171,9 @@ class TSession {
   void SetActive(bool a) { active_ = a; }
 
  private:
+  struct NoRegistration {};
+  TSession(std::string name, NoRegistration) : name_(std::move(name)) {}
+
   std::string name_;
   bool active_ = false;
   bool owned_by_registry_ = false;
@@ -171,15 +198,18 @@ class TDatabase {
   // become the login of a server store.
   std::vector<std::string>& Params() { return params_; }
   void SetLoginPrompt(bool on) { login_prompt_ = on; }
+  // On (the default): the link stays open when the last data set closes.
+  // Off: closing the last data set drops a link that a data set opened.
   void SetKeepConnection(bool on) { keep_connection_ = on; }
   bool KeepConnection() const { return keep_connection_; }
   void SetReadOnly(bool on) { read_only_ = on; }
   bool ReadOnly() const { return read_only_; }
 
-  // Connects (no-op when connected). Raises EDatabaseError.
+  // Connects (no-op when connected): looks the alias up in the alias file
+  // afresh and logs in. Raises EDatabaseError naming the alias.
   void Open();
-  // Drops the link; data sets bound to this database reconnect it on their
-  // next Open.
+  // Closes every data set bound to this database, then drops the link; data
+  // sets reconnect it on their next Open.
   void Close();
   bool Connected() const;
 
@@ -196,15 +226,22 @@ class TDatabase {
 
   // For data sets: the live link, connecting first.
   Connection& Link();
+  // For data sets: bookkeeping of who is bound and open.
+  void Attach(TDataSet* ds);
+  void Detach(TDataSet* ds);
+  void DataSetClosed();
 
  private:
+  void Connect(bool by_data_set);
   std::string alias_;
   std::string database_name_;
   std::string session_name_;
   std::vector<std::string> params_;
   bool login_prompt_ = false;
-  bool keep_connection_ = false;
+  bool keep_connection_ = true;
   bool read_only_ = false;
+  bool opened_by_data_set_ = false;
+  std::vector<TDataSet*> data_sets_;
   std::unique_ptr<Connection> link_;
 };
 
@@ -216,7 +253,9 @@ class TDataSet {
   TDataSet(const TDataSet&) = delete;
   TDataSet& operator=(const TDataSet&) = delete;
 
-  void SetDatabase(TDatabase* db) { database_ = db; }
+  // Binds the data set to `db` (closing it first). The database must outlive
+  // the binding; destroying the database unbinds its data sets.
+  void SetDatabase(TDatabase* db);
   TDatabase* Database() const { return database_; }
 
   // Declares a persistent field; the returned object lives as long as the data
@@ -243,16 +282,20 @@ class TDataSet {
   TDataSet() = default;
   // Makes the cursor for Open; the data set then reads its first row.
   virtual std::unique_ptr<Cursor> MakeCursor() = 0;
+  // Drops prepared statements kept across Opens (the link is going away).
+  virtual void ReleaseStatements() {}
   TDatabase& RequireDatabase();
-  // Re-reads the first row after the cursor moved (used by FindNearest).
+  // Reads the row the cursor stands before (used after Open and FindNearest).
   void ReadCurrent();
   std::unique_ptr<Cursor> cursor_;
 
  private:
+  friend class TDatabase;
   void BindFields();
   TDatabase* database_ = nullptr;
   bool eof_ = true;
   std::vector<std::unique_ptr<TField>> persistent_;
+  std::vector<FieldType> declared_types_;  // of persistent_, as declared
   std::vector<std::unique_ptr<TField>> dynamic_;
   std::vector<TField*> bound_;  // column i of the cursor -> its field
 };
@@ -271,7 +314,8 @@ class TTable : public TDataSet {
   // Whether the table has more than `n` rows, reading at most n + 1 of them.
   bool HasMoreRowsThan(int64_t n);
   // Positions on the first row whose index key is at or after `key` (a prefix
-  // of the index columns may be given), else at the end. Requires: Active.
+  // of the index columns may be given), else at the end, comparing as the
+  // index does (SymbolTime ignores letter case in Symbol). Requires: Active.
   using KeyValue = std::variant<std::string, TDateTime>;
   void FindNearest(const std::vector<KeyValue>& key);
 
@@ -287,7 +331,8 @@ class TTable : public TDataSet {
 // An SQL statement with :name parameters.
 class TQuery : public TDataSet {
  public:
-  TQuery() = default;
+  TQuery();
+  ~TQuery() override;
   // Replaces the statement; the parameters are re-derived from it, unbound.
   void SetSQL(std::string sql);
   void ClearSQL() { SetSQL(std::string()); }
@@ -295,16 +340,19 @@ class TQuery : public TDataSet {
   // Parameter names match ignoring letter case. EDatabaseError when absent.
   TParam& ParamByName(std::string_view name);
   // Runs a statement that returns no rows; the statement is prepared once and
-  // reused while the SQL text stays the same.
+  // reused while the SQL text stays the same (SetSQL with the same text keeps
+  // it, and clears the parameters' values).
   void ExecSQL();
+  const std::vector<TParam>& Params() const { return params_; }
 
  protected:
   std::unique_ptr<Cursor> MakeCursor() override;
+  void ReleaseStatements() override;
 
  private:
   std::string sql_;
   std::vector<TParam> params_;
-  std::unique_ptr<Cursor> exec_;  // the prepared statement of ExecSQL
+  std::unique_ptr<Statement> exec_;  // the prepared statement of ExecSQL
 };
 
 // A procedure of the store, called by name ("usp_Closing_Price;1": the ";1"
@@ -315,6 +363,7 @@ class TStoredProc : public TDataSet {
   void SetStoredProcName(std::string name) { proc_name_ = std::move(name); }
   const std::string& StoredProcName() const { return proc_name_; }
   // Declares the procedure's parameters in order, as the data module does.
+  // The reference stays valid until the next DeclareParam.
   TParam& DeclareParam(const std::string& name, ParamType type, ParamDirection dir);
   // "@"-prefixed names as declared; matched ignoring letter case.
   TParam& ParamByName(std::string_view name);

@@ -1,0 +1,44 @@
+// The alias file, aliases.ini: which store each alias names.
+//
+// One section per alias (section names match ignoring letter case):
+//   [HISTDATA]
+//   DRIVER=SQLITE
+//   PATH=data/ticks/          a directory: each table is its own <table>.db
+//   [Historical]
+//   DRIVER=POSTGRES
+//   CONNINFO=host=/run/postgresql dbname=historical
+// A relative PATH is taken from the alias file's directory.
+//
+// The file is MORVANE_ALIASES when that variable is set (a full path);
+// otherwise "aliases.ini" in the current directory, then in the directory of
+// the library holding this code, then in the system configuration directory
+// ($MORVANE_SYSCONFDIR, else /etc/morvane). It is read afresh on every lookup,
+// so an edited file takes effect at the next connect.
+#ifndef MORVANE_DATA_ALIAS_FILE_H_
+#define MORVANE_DATA_ALIAS_FILE_H_
+
+#include <filesystem>
+#include <string>
+
+namespace morvane::db {
+
+enum class DriverKind { kSqlite, kPostgres };
+
+struct AliasConfig {
+  std::string name;  // as the caller spelled it
+  DriverKind driver = DriverKind::kSqlite;
+  std::filesystem::path path;  // SQLITE: absolute file or directory
+  bool directory = false;      // SQLITE: PATH names a directory of tables
+  std::string conninfo;        // POSTGRES: libpq connection string
+};
+
+// The alias file that a lookup would read; empty when none is found.
+std::filesystem::path FindAliasFile();
+
+// The settings of alias `name`. Raises EDatabaseError when no alias file is
+// found, the alias is not in it, or its entries are incomplete.
+AliasConfig LookUpAlias(const std::string& name);
+
+}  // namespace morvane::db
+
+#endif  // MORVANE_DATA_ALIAS_FILE_H_

@@ -1,0 +1,118 @@
+// TDatabase: one connection to the store an alias names.
+#include <strings.h>
+#include <algorithm>
+
+#include "data/alias_file.h"
+#include "data/driver.h"
+#include "data/engine.h"
+
+namespace morvane::db {
+namespace {
+
+// The value of the "NAME=value" line of `params` named `name` (letter case
+// ignored), and whether there was one.
+bool ParamValue(const std::vector<std::string>& params, std::string_view name, std::string* out) {
+  for (const std::string& line : params) {
+    const size_t eq = line.find('=');
+    if (eq != name.size() || strncasecmp(line.data(), name.data(), name.size()) != 0) continue;
+    *out = line.substr(eq + 1);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+TDatabase::TDatabase() = default;
+
+TDatabase::~TDatabase() {
+  Close();
+  for (TDataSet* ds : data_sets_) ds->database_ = nullptr;
+}
+
+void TDatabase::Open() {
+  Connect(false);
+}
+
+void TDatabase::Connect(bool by_data_set) {
+  if (link_) return;
+  if (alias_.empty()) {
+    throw EDatabaseError("Database '" + database_name_ + "' names no alias");
+  }
+  const AliasConfig alias = LookUpAlias(alias_);
+  if (alias.driver == DriverKind::kSqlite) {
+    link_ = OpenSqliteConnection(alias, read_only_);
+  } else {
+    Login login;
+    const bool has_user = ParamValue(params_, "USER NAME", &login.user);
+    const bool has_password = ParamValue(params_, "PASSWORD", &login.password);
+    login.given = has_user || has_password;
+    link_ = OpenPostgresConnection(alias, login, read_only_);
+  }
+  opened_by_data_set_ = by_data_set;
+}
+
+void TDatabase::Close() {
+  // Cursors and prepared statements belong to the link; they go first.
+  for (TDataSet* ds : data_sets_) {
+    ds->Close();
+    ds->ReleaseStatements();
+  }
+  link_.reset();
+}
+
+bool TDatabase::Connected() const {
+  return link_ != nullptr;
+}
+
+std::string TDatabase::DriverName() {
+  return Link().DriverName();
+}
+
+Connection& TDatabase::Link() {
+  Connect(true);
+  return *link_;
+}
+
+void TDatabase::ExecuteDirect(const std::string& sql) {
+  Link().ExecuteDirect(sql);
+}
+void TDatabase::StartTransaction() {
+  if (InTransaction()) {
+    throw EDatabaseError("A transaction is already active on alias '" + alias_ + "'");
+  }
+  Link().Begin();
+}
+void TDatabase::Commit() {
+  if (!InTransaction()) throw EDatabaseError("No transaction is active on alias '" + alias_ + "'");
+  link_->Commit();
+}
+void TDatabase::Rollback() {
+  if (!InTransaction()) throw EDatabaseError("No transaction is active on alias '" + alias_ + "'");
+  link_->Rollback();
+}
+bool TDatabase::InTransaction() const {
+  return link_ != nullptr && link_->InTransaction();
+}
+
+void TDatabase::Attach(TDataSet* ds) {
+  if (std::find(data_sets_.begin(), data_sets_.end(), ds) == data_sets_.end()) {
+    data_sets_.push_back(ds);
+  }
+}
+
+void TDatabase::Detach(TDataSet* ds) {
+  std::erase(data_sets_, ds);
+}
+
+void TDatabase::DataSetClosed() {
+  if (keep_connection_ || !opened_by_data_set_ || !link_ || link_->InTransaction()) return;
+  const bool any_open = std::any_of(data_sets_.begin(), data_sets_.end(),
+                                    [](const TDataSet* ds) { return ds->Active(); });
+  if (!any_open) {
+    for (TDataSet* ds : data_sets_) ds->ReleaseStatements();
+    link_.reset();
+  }
+}
+
+}  // namespace morvane::db

@@ -1,0 +1,367 @@
+// The SQLite driver's cursors and prepared statements: reading rows into
+// fields and seeking along an index.
+#include "data/sqlite_cursor.h"
+
+#include <strings.h>
+
+#include <cmath>
+
+#include "data/sqlite_driver.h"
+#include "data/store_text.h"
+
+namespace morvane::db::sqlite {
+
+std::string Quote(std::string_view ident) {
+  std::string q = "\"";
+  for (char c : ident) {
+    if (c == '"') q += '"';
+    q += c;
+  }
+  q += '"';
+  return q;
+}
+
+[[noreturn]] void Fail(const std::string& alias, sqlite3* db, const std::string& what) {
+  throw EDatabaseError(what + ": " + (db != nullptr ? sqlite3_errmsg(db) : "out of memory") +
+                       " (alias '" + alias + "')");
+}
+
+void PrepareStmt(const std::string& alias, const DbPtr& db, const std::string& sql, Stmt* out) {
+  if (sqlite3_prepare_v3(db->handle, sql.c_str(), static_cast<int>(sql.size()),
+                         SQLITE_PREPARE_PERSISTENT, &out->s, nullptr) != SQLITE_OK) {
+    Fail(alias, db->handle, "Invalid statement \"" + sql + "\"");
+  }
+  if (out->s == nullptr) throw EDatabaseError("Empty statement (alias '" + alias + "')");
+}
+
+namespace {
+
+void BindParam(sqlite3_stmt* s, int i, const TParam& p) {
+  const TParam::Value& v = p.GetValue();
+  switch (v.index()) {
+    case 0:
+      sqlite3_bind_null(s, i);
+      break;
+    case 1: {
+      const std::string& t = std::get<1>(v);
+      // The parameter outlives the step that reads it.
+      sqlite3_bind_text(s, i, t.data(), static_cast<int>(t.size()), SQLITE_STATIC);
+      break;
+    }
+    case 2:
+      sqlite3_bind_int64(s, i, std::get<2>(v));
+      break;
+    case 3:
+      sqlite3_bind_double(s, i, std::get<3>(v));
+      break;
+    default: {
+      char buf[kStoreTextMax];
+      char* end = FormatStoreDateTime(buf, std::get<4>(v));
+      sqlite3_bind_text(s, i, buf, static_cast<int>(end - buf), SQLITE_TRANSIENT);
+      break;
+    }
+  }
+}
+
+// Writes column `i` of the current row into `f` by the field's kind.
+void ReadColumn(sqlite3_stmt* s, int i, TField* f) {
+  const int kind = sqlite3_column_type(s, i);
+  if (kind == SQLITE_NULL) {
+    f->SetNull();
+    return;
+  }
+  switch (f->DataType()) {
+    case FieldType::kText: {
+      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+      f->SetText(std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(s, i))));
+      return;
+    }
+    case FieldType::kInteger:
+      if (kind == SQLITE_FLOAT) {
+        f->SetInteger(std::llround(sqlite3_column_double(s, i)));
+      } else {
+        f->SetInteger(sqlite3_column_int64(s, i));
+      }
+      return;
+    case FieldType::kFloat:
+      f->SetFloat(sqlite3_column_double(s, i));
+      return;
+    case FieldType::kDate:
+    case FieldType::kTime:
+    case FieldType::kDateTime: {
+      if (kind == SQLITE_INTEGER || kind == SQLITE_FLOAT) {
+        f->SetDateTime(sqlite3_column_double(s, i));  // a day number
+        return;
+      }
+      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
+      const std::string_view text(p, static_cast<size_t>(sqlite3_column_bytes(s, i)));
+      TDateTime v = 0;
+      if (!ParseStoreDateTime(text, &v)) {
+        throw EDatabaseError("Invalid date or time '" + std::string(text) + "' in column '" +
+                             f->FieldName() + "'");
+      }
+      f->SetDateTime(v);
+      return;
+    }
+    case FieldType::kUnknown:
+      break;
+  }
+  // No declared kind: the value's own kind decides, row by row.
+  if (kind == SQLITE_INTEGER) {
+    f->SetType(FieldType::kInteger);
+  } else if (kind == SQLITE_FLOAT) {
+    f->SetType(FieldType::kFloat);
+  } else {
+    f->SetType(FieldType::kText);
+  }
+  ReadColumn(s, i, f);
+  f->SetType(FieldType::kUnknown);
+}
+
+// Rows of one prepared SELECT; tables add the index seek.
+class SqliteCursor : public Cursor {
+ public:
+  SqliteCursor(std::string alias, DbPtr db) : alias_(std::move(alias)), db_(std::move(db)) {}
+
+  const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+
+  bool Fetch(std::span<TField* const> fields) override {
+    if (done_) return false;
+    const int rc = sqlite3_step(current_);
+    if (rc == SQLITE_DONE) {
+      done_ = true;
+      return false;
+    }
+    if (rc != SQLITE_ROW) Fail(alias_, db_->handle, "Cannot read the next row");
+    const int n = static_cast<int>(fields.size());
+    for (int i = 0; i < n; ++i) ReadColumn(current_, i, fields[static_cast<size_t>(i)]);
+    return true;
+  }
+
+  int64_t RecordCount() override {
+    Stmt count;
+    PrepareStmt(alias_, db_, count_sql_, &count);
+    BindAll(count.s);
+    if (sqlite3_step(count.s) != SQLITE_ROW) Fail(alias_, db_->handle, "Cannot count rows");
+    return sqlite3_column_int64(count.s, 0);
+  }
+
+  // Prepares the main statement and reads its column kinds.
+  void Start(const std::string& sql, std::string count_sql) {
+    PrepareStmt(alias_, db_, sql, &main_);
+    count_sql_ = std::move(count_sql);
+    current_ = main_.s;
+    const int n = sqlite3_column_count(main_.s);
+    columns_.reserve(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) {
+      columns_.push_back({sqlite3_column_name(main_.s, i),
+                          SqliteDeclaredType(sqlite3_column_decltype(main_.s, i))});
+    }
+  }
+
+  // The values bound to the main statement, kept for RecordCount.
+  virtual void BindAll(sqlite3_stmt*) {}
+
+ protected:
+  std::string alias_;
+  DbPtr db_;
+  Stmt main_;
+  sqlite3_stmt* current_ = nullptr;
+  std::string count_sql_;
+  std::vector<ColumnInfo> columns_;
+  bool done_ = false;
+};
+
+class SqliteQueryCursor : public SqliteCursor {
+ public:
+  using SqliteCursor::SqliteCursor;
+  // `names` maps the statement's parameters to the given values: by number
+  // when empty, else by name ("@From_Symbol" matches "@from_symbol").
+  void Bind(std::span<const TParam> params, bool by_name) {
+    params_.assign(params.begin(), params.end());
+    by_name_ = by_name;
+    BindAll(main_.s);
+  }
+  void BindAll(sqlite3_stmt* s) override {
+    const int n = sqlite3_bind_parameter_count(s);
+    for (int i = 1; i <= n; ++i) {
+      const TParam* p =
+          by_name_ ? FindByName(sqlite3_bind_parameter_name(s, i))
+                   : (i <= static_cast<int>(params_.size()) ? &params_[static_cast<size_t>(i - 1)]
+                                                            : nullptr);
+      if (p == nullptr) {
+        sqlite3_bind_null(s, i);
+      } else {
+        BindParam(s, i, *p);
+      }
+    }
+  }
+
+ private:
+  const TParam* FindByName(const char* name) const {
+    if (name == nullptr) return nullptr;
+    std::string_view n(name + 1);  // past '@', ':' or '$'
+    for (const TParam& p : params_) {
+      if (p.Direction() != ParamDirection::kInput) continue;
+      std::string_view d = p.Name();
+      if (!d.empty() && d.front() == '@') d.remove_prefix(1);
+      if (d.size() == n.size() && strncasecmp(d.data(), n.data(), n.size()) == 0) return &p;
+    }
+    return nullptr;
+  }
+  std::vector<TParam> params_;
+  bool by_name_ = false;
+};
+
+class SqliteTableCursor : public SqliteCursor {
+ public:
+  SqliteTableCursor(std::string alias, DbPtr db, std::string table, std::vector<IndexColumn> key)
+      : SqliteCursor(std::move(alias), std::move(db)),
+        table_(std::move(table)),
+        key_(std::move(key)) {}
+
+  void Init() {
+    std::string order;
+    for (const IndexColumn& k : key_) {
+      order += order.empty() ? " ORDER BY " : ", ";
+      order += KeyExpr(k);
+    }
+    const std::string from = "SELECT * FROM " + Quote(table_);
+    Start(from + order, "SELECT count(*) FROM " + Quote(table_));
+    for (IndexColumn& k : key_) {
+      for (const ColumnInfo& c : columns_) {
+        if (strcasecmp(c.name.c_str(), k.name.c_str()) == 0) k.type = c.type;
+      }
+    }
+    order_ = order;
+  }
+
+  void Seek(std::span<const TTable::KeyValue> key) override {
+    if (key_.empty()) throw EDatabaseError("Table '" + table_ + "' is read without an index");
+    const size_t k = std::min(key.size(), key_.size());
+    if (k == 0) {
+      sqlite3_reset(main_.s);
+      current_ = main_.s;
+      done_ = false;
+      return;
+    }
+    if (seek_.size() < k) seek_.resize(k);
+    std::unique_ptr<Stmt>& st = seek_[k - 1];
+    if (!st) {
+      // A row-value comparison over a prefix of the index lets SQLite start
+      // the scan at the key instead of reading the table from its top.
+      std::string lhs, rhs;
+      for (size_t i = 0; i < k; ++i) {
+        lhs += (i ? ", " : "") + KeyExpr(key_[i]);
+        rhs += (i ? ", ?" : "?") + std::to_string(i + 1);
+      }
+      st = std::make_unique<Stmt>();
+      PrepareStmt(
+          alias_, db_,
+          "SELECT * FROM " + Quote(table_) + " WHERE (" + lhs + ") >= (" + rhs + ")" + order_,
+          st.get());
+    }
+    sqlite3_reset(st->s);
+    for (size_t i = 0; i < k; ++i) BindKey(st->s, static_cast<int>(i + 1), key_[i].type, key[i]);
+    current_ = st->s;
+    done_ = false;
+  }
+
+ private:
+  static std::string KeyExpr(const IndexColumn& k) {
+    std::string e = Quote(k.name);
+    if (!k.collation.empty() && strcasecmp(k.collation.c_str(), "BINARY") != 0) {
+      e += " COLLATE " + k.collation;
+    }
+    return e;
+  }
+
+  static void BindKey(sqlite3_stmt* s, int i, FieldType type, const TTable::KeyValue& v) {
+    if (const auto* text = std::get_if<std::string>(&v)) {
+      sqlite3_bind_text(s, i, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
+      return;
+    }
+    const TDateTime d = std::get<TDateTime>(v);
+    char buf[kStoreTextMax];
+    char* end = buf;
+    switch (type) {
+      case FieldType::kInteger:
+      case FieldType::kFloat:
+        sqlite3_bind_double(s, i, d);
+        return;
+      case FieldType::kDate:
+        end = FormatStoreDate(buf, d);
+        break;
+      case FieldType::kTime:
+        end = FormatStoreTime(buf, d);
+        break;
+      default:
+        end = FormatStoreDateTime(buf, d);
+        break;
+    }
+    sqlite3_bind_text(s, i, buf, static_cast<int>(end - buf), SQLITE_TRANSIENT);
+  }
+
+  std::string table_;
+  std::vector<IndexColumn> key_;
+  std::string order_;
+  std::vector<std::unique_ptr<Stmt>> seek_;  // by key length - 1
+};
+
+class SqliteStatement : public Statement {
+ public:
+  SqliteStatement(std::string alias, DbPtr db, const std::string& sql)
+      : alias_(std::move(alias)), db_(std::move(db)) {
+    PrepareStmt(alias_, db_, sql, &stmt_);
+  }
+  void Execute(std::span<const TParam> params) override {
+    sqlite3_stmt* s = stmt_.s;
+    sqlite3_reset(s);
+    const int n = sqlite3_bind_parameter_count(s);
+    for (int i = 1; i <= n; ++i) {
+      if (i <= static_cast<int>(params.size())) {
+        BindParam(s, i, params[static_cast<size_t>(i - 1)]);
+      } else {
+        sqlite3_bind_null(s, i);
+      }
+    }
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) {
+      const std::string msg = sqlite3_errmsg(db_->handle);
+      sqlite3_reset(s);
+      throw EDatabaseError("Statement failed: " + msg + " (alias '" + alias_ + "')");
+    }
+    sqlite3_reset(s);
+  }
+
+ private:
+  std::string alias_;
+  DbPtr db_;
+  Stmt stmt_;
+};
+
+}  // namespace
+
+std::unique_ptr<Cursor> MakeQueryCursor(const std::string& alias, DbPtr db, const std::string& sql,
+                                        std::span<const TParam> params, bool by_name) {
+  auto c = std::make_unique<SqliteQueryCursor>(alias, std::move(db));
+  c->Start(sql, "SELECT count(*) FROM (" + sql + ")");
+  c->Bind(params, by_name);
+  return c;
+}
+
+std::unique_ptr<Cursor> MakeTableCursor(const std::string& alias, DbPtr db,
+                                        const std::string& table, std::vector<IndexColumn> key) {
+  auto c = std::make_unique<SqliteTableCursor>(alias, std::move(db), table, std::move(key));
+  c->Init();
+  return c;
+}
+
+std::unique_ptr<Statement> MakeStatement(const std::string& alias, DbPtr db,
+                                         const std::string& sql) {
+  return std::make_unique<SqliteStatement>(alias, std::move(db), sql);
+}
+
+}  // namespace morvane::db::sqlite

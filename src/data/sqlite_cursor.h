@@ -1,0 +1,59 @@
+// Pieces shared by the SQLite driver's connection and its cursors. Internal
+// to the driver (sqlite_driver.cc, sqlite_cursor.cc).
+#ifndef MORVANE_DATA_SQLITE_CURSOR_H_
+#define MORVANE_DATA_SQLITE_CURSOR_H_
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "data/driver.h"
+
+namespace morvane::db::sqlite {
+
+std::string Quote(std::string_view ident);
+
+// One open database file and its part in the connection's transaction.
+struct Db {
+  sqlite3* handle = nullptr;
+  std::string file;
+  bool in_tx = false;
+  ~Db() { sqlite3_close_v2(handle); }
+};
+using DbPtr = std::shared_ptr<Db>;
+
+[[noreturn]] void Fail(const std::string& alias, sqlite3* db, const std::string& what);
+
+// A prepared statement, finalized with its owner.
+struct Stmt {
+  sqlite3_stmt* s = nullptr;
+  Stmt() = default;
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+  ~Stmt() { sqlite3_finalize(s); }
+};
+
+void PrepareStmt(const std::string& alias, const DbPtr& db, const std::string& sql, Stmt* out);
+
+struct IndexColumn {
+  std::string name;
+  std::string collation;  // empty or BINARY: none
+  FieldType type = FieldType::kUnknown;
+};
+
+// Rows of a query. With `by_name`, the statement's own parameters ("@From")
+// take the value of the declared parameter of that name ("@from"), the rest
+// null; otherwise parameter i takes params[i - 1].
+std::unique_ptr<Cursor> MakeQueryCursor(const std::string& alias, DbPtr db, const std::string& sql,
+                                        std::span<const TParam> params, bool by_name);
+// Rows of `table` in the order of `key` (empty: the file's order).
+std::unique_ptr<Cursor> MakeTableCursor(const std::string& alias, DbPtr db,
+                                        const std::string& table, std::vector<IndexColumn> key);
+std::unique_ptr<Statement> MakeStatement(const std::string& alias, DbPtr db,
+                                         const std::string& sql);
+
+}  // namespace morvane::db::sqlite
+
+#endif  // MORVANE_DATA_SQLITE_CURSOR_H_

@@ -1,0 +1,369 @@
+#include "data/sqlite_driver.h"
+
+#include <sqlite3.h>
+#include <strings.h>
+
+#include <cmath>
+#include <map>
+#include <system_error>
+
+#include "data/sql_params.h"
+#include "data/sqlite_cursor.h"
+#include "data/store_text.h"
+
+namespace morvane::db {
+namespace {
+
+using namespace sqlite;  // NOLINT: the driver's own pieces
+namespace fs = std::filesystem;
+
+// How long a writer waits for another process's lock before failing.
+constexpr int kBusyTimeoutMs = 5000;
+// Table files kept open in a directory store beyond those in use; a day walk
+// over a year must not hold a file per day.
+constexpr size_t kMaxIdleTableFiles = 8;
+
+bool StartsWithWord(std::string_view s, std::string_view word) {
+  return s.size() >= word.size() && strncasecmp(s.data(), word.data(), word.size()) == 0;
+}
+
+// The first table a statement names, for directory stores.
+std::string FirstTableNamed(std::string_view sql);
+
+class SqliteConnection : public Connection {
+ public:
+  SqliteConnection(const AliasConfig& alias, bool read_only)
+      : alias_(alias), read_only_(read_only) {
+    std::error_code ec;
+    if (alias_.directory) {
+      if (!fs::is_directory(alias_.path, ec)) {
+        if (read_only_) {
+          throw EDatabaseError("Cannot open alias '" + alias_.name + "': directory " +
+                               alias_.path.string() + " does not exist");
+        }
+        fs::create_directories(alias_.path, ec);
+        if (ec) {
+          throw EDatabaseError("Cannot create directory " + alias_.path.string() + " of alias '" +
+                               alias_.name + "': " + ec.message());
+        }
+      }
+    } else {
+      if (!read_only_ && alias_.path.has_parent_path()) {
+        fs::create_directories(alias_.path.parent_path(), ec);
+      }
+      main_ = OpenFile(alias_.path, true);
+    }
+  }
+
+  const char* DriverName() const override { return "SQLITE"; }
+  TranslatedSql Translate(std::string_view sql) const override { return TranslateParams(sql, '?'); }
+
+  void ExecuteDirect(const std::string& sql) override {
+    const DbPtr db = ForStatement(sql);
+    char* err = nullptr;
+    if (sqlite3_exec(db->handle, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+      const std::string msg = err != nullptr ? err : sqlite3_errmsg(db->handle);
+      sqlite3_free(err);
+      throw EDatabaseError("Statement failed: " + msg + " (alias '" + alias_.name + "')");
+    }
+  }
+
+  void Begin() override {
+    in_tx_ = true;
+    if (main_) Join(main_);
+    for (auto& [name, db] : tables_) Join(db);
+  }
+  void Commit() override { EndTransaction("COMMIT"); }
+  void Rollback() override { EndTransaction("ROLLBACK"); }
+  bool InTransaction() const override { return in_tx_; }
+
+  bool TableExists(const std::string& table) override {
+    const DbPtr db = ForTable(table, false);
+    return db != nullptr && HasTable(db, table);
+  }
+
+  bool HasMoreRowsThan(const std::string& table, int64_t n) override {
+    const DbPtr db = RequireTable(table);
+    Stmt st;
+    // Counting at most n + 1 rows keeps the answer cheap on a day's table.
+    PrepareStmt(alias_.name, db,
+                "SELECT count(*) FROM (SELECT 1 FROM " + Quote(table) + " LIMIT ?1)", &st);
+    sqlite3_bind_int64(st.s, 1, n + 1);
+    if (sqlite3_step(st.s) != SQLITE_ROW) Fail(alias_.name, db->handle, "Cannot count rows");
+    return sqlite3_column_int64(st.s, 0) > n;
+  }
+
+  std::unique_ptr<Cursor> OpenTable(const std::string& table, const std::string& index) override {
+    const DbPtr db = RequireTable(table);
+    return MakeTableCursor(alias_.name, db, table,
+                           index.empty() ? std::vector<IndexColumn>() : IndexKey(db, table, index));
+  }
+
+  std::unique_ptr<Cursor> OpenQuery(const TranslatedSql& sql,
+                                    std::span<const TParam> params) override {
+    return MakeQueryCursor(alias_.name, ForStatement(sql.text), sql.text, params, false);
+  }
+
+  std::unique_ptr<Statement> Prepare(const TranslatedSql& sql) override {
+    return MakeStatement(alias_.name, ForStatement(sql.text), sql.text);
+  }
+
+  std::unique_ptr<Cursor> OpenProcedure(const std::string& name,
+                                        std::span<const TParam> params) override {
+    const std::string body = ProcedureBody(name);
+    return MakeQueryCursor(alias_.name, ForStatement(body), body, params, true);
+  }
+
+ private:
+  DbPtr OpenFile(const fs::path& file, bool create) {
+    auto db = std::make_shared<Db>();
+    db->file = file.string();
+    const int flags = (read_only_ ? SQLITE_OPEN_READONLY
+                                  : SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0)) |
+                      SQLITE_OPEN_NOMUTEX;
+    if (sqlite3_open_v2(db->file.c_str(), &db->handle, flags, nullptr) != SQLITE_OK) {
+      Fail(alias_.name, db->handle, "Cannot open database file " + db->file);
+    }
+    sqlite3_busy_timeout(db->handle, kBusyTimeoutMs);
+    sqlite3_extended_result_codes(db->handle, 1);
+    return db;
+  }
+
+  void Join(const DbPtr& db) {
+    if (!in_tx_ || db->in_tx) return;
+    char* err = nullptr;
+    if (sqlite3_exec(db->handle, "BEGIN", nullptr, nullptr, &err) != SQLITE_OK) {
+      const std::string msg = err != nullptr ? err : "";
+      sqlite3_free(err);
+      throw EDatabaseError("Cannot start a transaction: " + msg + " (alias '" + alias_.name + "')");
+    }
+    db->in_tx = true;
+  }
+
+  void EndTransaction(const char* verb) {
+    std::string failure;
+    auto end = [&](const DbPtr& db) {
+      if (!db->in_tx) return;
+      char* err = nullptr;
+      if (sqlite3_exec(db->handle, verb, nullptr, nullptr, &err) != SQLITE_OK && failure.empty()) {
+        failure = err != nullptr ? err : sqlite3_errmsg(db->handle);
+      }
+      sqlite3_free(err);
+      db->in_tx = sqlite3_get_autocommit(db->handle) == 0;
+    };
+    if (main_) end(main_);
+    for (auto& [name, db] : tables_) end(db);
+    in_tx_ = false;
+    if (!failure.empty()) {
+      throw EDatabaseError(std::string(verb) + " failed: " + failure + " (alias '" + alias_.name +
+                           "')");
+    }
+  }
+
+  // The file holding `table`: the one database file, or in a directory the
+  // table's own file (nullptr when it does not exist and `create` is false).
+  DbPtr ForTable(const std::string& table, bool create) {
+    if (main_) {
+      Join(main_);
+      return main_;
+    }
+    auto it = tables_.find(table);
+    if (it == tables_.end()) {
+      const fs::path file = alias_.path / (table + ".db");
+      std::error_code ec;
+      if (!fs::is_regular_file(file, ec) && !(create && !read_only_)) return nullptr;
+      DropIdleFiles();
+      it = tables_.emplace(table, OpenFile(file, create)).first;
+    }
+    Join(it->second);
+    return it->second;
+  }
+
+  DbPtr ForStatement(std::string_view sql) {
+    if (main_) return ForTable(std::string(), false);
+    const std::string table = FirstTableNamed(sql);
+    if (table.empty()) {
+      throw EDatabaseError("Statement names no table of the directory of alias '" + alias_.name +
+                           "'");
+    }
+    DbPtr db = ForTable(table, StartsWithWord(sql, "CREATE"));
+    if (!db) {
+      throw EDatabaseError("Table '" + table + "' does not exist (alias '" + alias_.name + "')");
+    }
+    return db;
+  }
+
+  void DropIdleFiles() {
+    if (tables_.size() < kMaxIdleTableFiles) return;
+    for (auto it = tables_.begin(); it != tables_.end();) {
+      // Only this map holds an idle file; a cursor or statement keeps its own.
+      if (it->second.use_count() == 1 && !it->second->in_tx) {
+        it = tables_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
+  bool HasTable(const DbPtr& db, const std::string& table) {
+    Stmt st;
+    PrepareStmt(alias_.name, db,
+                "SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND name = ?1 "
+                "COLLATE NOCASE",
+                &st);
+    sqlite3_bind_text(st.s, 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+    const int rc = sqlite3_step(st.s);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(alias_.name, db->handle, "Cannot read schema");
+    return rc == SQLITE_ROW;
+  }
+
+  DbPtr RequireTable(const std::string& table) {
+    DbPtr db = ForTable(table, false);
+    if (!db || !HasTable(db, table)) {
+      throw EDatabaseError("Table '" + table + "' does not exist (alias '" + alias_.name + "')");
+    }
+    return db;
+  }
+
+  // The key columns of index `index` of `table`. In one database file index
+  // names are shared by all tables, so "<table>_<index>" is accepted too.
+  std::vector<IndexColumn> IndexKey(const DbPtr& db, const std::string& table,
+                                    const std::string& index) {
+    Stmt find;
+    PrepareStmt(
+        alias_.name, db,
+        "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ?1 COLLATE NOCASE "
+        "AND (name = ?2 COLLATE NOCASE OR name = (?1 || '_' || ?2) COLLATE NOCASE)",
+        &find);
+    sqlite3_bind_text(find.s, 1, table.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(find.s, 2, index.c_str(), -1, SQLITE_STATIC);
+    if (sqlite3_step(find.s) != SQLITE_ROW) {
+      throw EDatabaseError("Index '" + index + "' does not exist on table '" + table +
+                           "' (alias '" + alias_.name + "')");
+    }
+    const std::string found = reinterpret_cast<const char*>(sqlite3_column_text(find.s, 0));
+    Stmt info;
+    PrepareStmt(alias_.name, db,
+                "SELECT name, coll FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno",
+                &info);
+    sqlite3_bind_text(info.s, 1, found.c_str(), -1, SQLITE_STATIC);
+    std::vector<IndexColumn> key;
+    while (sqlite3_step(info.s) == SQLITE_ROW) {
+      const auto* col = reinterpret_cast<const char*>(sqlite3_column_text(info.s, 0));
+      const auto* coll = reinterpret_cast<const char*>(sqlite3_column_text(info.s, 1));
+      if (col == nullptr) {
+        throw EDatabaseError("Index '" + found + "' has an expression key, which cannot be read");
+      }
+      key.push_back({col, coll != nullptr ? coll : "", FieldType::kUnknown});
+    }
+    return key;
+  }
+
+  std::string ProcedureBody(const std::string& name) {
+    DbPtr db = ForTable(kSqliteProcedureTable, false);
+    if (!db || !HasTable(db, kSqliteProcedureTable)) {
+      throw EDatabaseError("Stored procedure '" + name + "' not found: the store has no table " +
+                           kSqliteProcedureTable + " (alias '" + alias_.name + "')");
+    }
+    Stmt st;
+    PrepareStmt(alias_.name, db,
+                std::string("SELECT body FROM ") + kSqliteProcedureTable +
+                    " WHERE name = ?1 COLLATE NOCASE",
+                &st);
+    sqlite3_bind_text(st.s, 1, name.c_str(), -1, SQLITE_STATIC);
+    if (sqlite3_step(st.s) != SQLITE_ROW || sqlite3_column_type(st.s, 0) == SQLITE_NULL) {
+      throw EDatabaseError("Stored procedure '" + name + "' not found (alias '" + alias_.name +
+                           "')");
+    }
+    return reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0));
+  }
+
+  AliasConfig alias_;
+  bool read_only_;
+  bool in_tx_ = false;
+  DbPtr main_;                           // a database file
+  std::map<std::string, DbPtr> tables_;  // a directory: open table files
+};
+
+// Skips blanks, comments and quoted strings; returns identifiers and words.
+class Tokens {
+ public:
+  explicit Tokens(std::string_view s) : s_(s) {}
+  // The next word or identifier (unquoted), or empty at the end.
+  bool Next(std::string* out) {
+    while (i_ < s_.size()) {
+      const char c = s_[i_];
+      if (c == '-' && i_ + 1 < s_.size() && s_[i_ + 1] == '-') {
+        const size_t nl = s_.find('\n', i_);
+        i_ = nl == std::string_view::npos ? s_.size() : nl;
+      } else if (c == '/' && i_ + 1 < s_.size() && s_[i_ + 1] == '*') {
+        const size_t e = s_.find("*/", i_ + 2);
+        i_ = e == std::string_view::npos ? s_.size() : e + 2;
+      } else if (c == '\'') {
+        const size_t e = s_.find('\'', i_ + 1);
+        i_ = e == std::string_view::npos ? s_.size() : e + 1;
+      } else if (c == '"' || c == '[' || c == '`') {
+        const char close = c == '[' ? ']' : c;
+        const size_t e = s_.find(close, i_ + 1);
+        const size_t end = e == std::string_view::npos ? s_.size() : e;
+        out->assign(s_.substr(i_ + 1, end - i_ - 1));
+        i_ = end + 1;
+        return true;
+      } else if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
+        size_t e = i_;
+        while (e < s_.size() && (std::isalnum(static_cast<unsigned char>(s_[e])) || s_[e] == '_'))
+          ++e;
+        out->assign(s_.substr(i_, e - i_));
+        i_ = e;
+        return true;
+      } else {
+        ++i_;
+      }
+    }
+    return false;
+  }
+
+ private:
+  std::string_view s_;
+  size_t i_ = 0;
+};
+
+std::string FirstTableNamed(std::string_view sql) {
+  Tokens t(sql);
+  std::string word;
+  bool next_is_table = false;
+  while (t.Next(&word)) {
+    const auto is = [&](const char* w) { return strcasecmp(word.c_str(), w) == 0; };
+    if (next_is_table) {
+      if (is("IF") || is("NOT") || is("EXISTS")) continue;
+      return word;
+    }
+    next_is_table = is("FROM") || is("INTO") || is("UPDATE") || is("TABLE") || is("ON");
+  }
+  return {};
+}
+
+}  // namespace
+
+FieldType SqliteDeclaredType(const char* decl) {
+  if (decl == nullptr) return FieldType::kUnknown;
+  std::string d(decl);
+  for (char& c : d) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const auto has = [&](const char* w) { return d.find(w) != std::string::npos; };
+  if (has("DATETIME") || has("TIMESTAMP")) return FieldType::kDateTime;
+  if (has("DATE")) return FieldType::kDate;
+  if (has("TIME")) return FieldType::kTime;
+  if (has("INT")) return FieldType::kInteger;
+  if (has("REAL") || has("FLOA") || has("DOUB") || has("NUMERIC") || has("DECIMAL") ||
+      has("MONEY")) {
+    return FieldType::kFloat;
+  }
+  if (has("CHAR") || has("TEXT") || has("CLOB")) return FieldType::kText;
+  return FieldType::kUnknown;
+}
+
+std::unique_ptr<Connection> OpenSqliteConnection(const AliasConfig& alias, bool read_only) {
+  return std::make_unique<SqliteConnection>(alias, read_only);
+}
+
+}  // namespace morvane::db
