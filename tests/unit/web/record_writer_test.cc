@@ -1,0 +1,189 @@
+// Response records: the column forms and the exact bytes of each record.
+#include "web/record_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include "support/date_time.h"
+#include "web/number_text.h"
+
+namespace morvane {
+namespace {
+
+std::string Fixed(double v, int decimals) {
+  char text[kNumberTextCapacity];
+  return std::string(text, FormatFixed(text, v, decimals));
+}
+
+std::string Stored(double v) {
+  char text[kNumberTextCapacity];
+  return std::string(text, FormatStoredFloat(text, v));
+}
+
+TEST(NumberText, FixedTwoAndThreeDecimals) {
+  EXPECT_EQ(Fixed(12.5, 2), "12.50");
+  EXPECT_EQ(Fixed(12.5, 3), "12.500");
+  EXPECT_EQ(Fixed(3, 3), "3.000");
+  EXPECT_EQ(Fixed(0, 2), "0.00");
+  EXPECT_EQ(Fixed(-7.25, 2), "-7.25");
+  EXPECT_EQ(Fixed(-0.5, 3), "-0.500");
+  EXPECT_EQ(Fixed(1234567.891, 2), "1234567.89");
+  EXPECT_EQ(Fixed(1e20, 2), "100000000000000000000.00");
+  EXPECT_EQ(Fixed(0.000001, 3), "0.000");
+  EXPECT_EQ(Fixed(42, 0), "42");
+}
+
+TEST(NumberText, FixedRoundsHalvesAwayFromZeroOnTheDecimalValue) {
+  EXPECT_EQ(Fixed(0.125, 2), "0.13");
+  EXPECT_EQ(Fixed(-0.125, 2), "-0.13");
+  EXPECT_EQ(Fixed(2.675, 2), "2.68");  // nearest double is 2.67499999...
+  EXPECT_EQ(Fixed(1.005, 2), "1.01");  // nearest double is 1.00499999...
+  EXPECT_EQ(Fixed(0.0005, 3), "0.001");
+  EXPECT_EQ(Fixed(12.3445, 3), "12.345");
+  EXPECT_EQ(Fixed(12.3444, 3), "12.344");
+  EXPECT_EQ(Fixed(0.005, 2), "0.01");
+  EXPECT_EQ(Fixed(0.004, 2), "0.00");
+  // Carries through nines into a new leading digit.
+  EXPECT_EQ(Fixed(9.995, 2), "10.00");
+  EXPECT_EQ(Fixed(-99.9996, 3), "-100.000");
+  EXPECT_EQ(Fixed(0.9996, 3), "1.000");
+  // Rounds to zero: no negative zero.
+  EXPECT_EQ(Fixed(-0.001, 2), "0.00");
+  EXPECT_EQ(Fixed(-0.0, 2), "0.00");
+}
+
+TEST(NumberText, FixedAgreesWithPrintfWhereNoHalfIsInvolved) {
+  // k/7 never ends in a decimal half, so the C library's rounding of the
+  // binary value and ours of the decimal value must agree.
+  char expected[64];
+  for (int k = -20000; k <= 20000; k += 3) {
+    const double v = k / 7.0;
+    std::snprintf(expected, sizeof(expected), "%.2f", v);
+    ASSERT_EQ(Fixed(v, 2), expected) << k;
+    std::snprintf(expected, sizeof(expected), "%.3f", v * 1000.3);
+    ASSERT_EQ(Fixed(v * 1000.3, 3), expected) << k;
+  }
+}
+
+TEST(NumberText, StoredFloatIsShortestWithFifteenDigits) {
+  EXPECT_EQ(Stored(12.5), "12.5");
+  EXPECT_EQ(Stored(3), "3");
+  EXPECT_EQ(Stored(-3), "-3");
+  EXPECT_EQ(Stored(0), "0");
+  EXPECT_EQ(Stored(-0.0), "0");
+  EXPECT_EQ(Stored(0.1 + 0.2), "0.3");
+  EXPECT_EQ(Stored(100), "100");
+  EXPECT_EQ(Stored(1.0 / 3), "0.333333333333333");
+  EXPECT_EQ(Stored(2.0 / 3), "0.666666666666667");
+  EXPECT_EQ(Stored(123456789012345.0), "123456789012345");
+  EXPECT_EQ(Stored(0.00001), "0.00001");
+  EXPECT_EQ(Stored(0.000123), "0.000123");
+  EXPECT_EQ(Stored(-12.75), "-12.75");
+}
+
+TEST(NumberText, StoredFloatUsesExponentOnlyForTinyOrHugeValues) {
+  EXPECT_EQ(Stored(0.000001), "1E-6");
+  EXPECT_EQ(Stored(0.0000015), "1.5E-6");
+  EXPECT_EQ(Stored(-2.5e-10), "-2.5E-10");
+  EXPECT_EQ(Stored(1e15), "1E15");
+  EXPECT_EQ(Stored(1234567890123456.0), "1.23456789012346E15");
+  EXPECT_EQ(Stored(1e300), "1E300");
+  EXPECT_EQ(Stored(std::numeric_limits<double>::quiet_NaN()), "NAN");
+  EXPECT_EQ(Stored(-std::numeric_limits<double>::infinity()), "-INF");
+}
+
+// Where "%.15g" writes no exponent (from 0.0001 up to 15 integer digits).
+TEST(NumberText, StoredFloatAgreesWithPercentG15InTheFixedRange) {
+  char expected[64];
+  for (int k = 1; k <= 30000; k += 7) {
+    for (double scale : {1e-2, 1.0, 1e3, 1e9}) {
+      const double v = k / 13.0 * scale;
+      std::snprintf(expected, sizeof(expected), "%.15g", v);
+      ASSERT_EQ(Stored(v), expected) << v;
+    }
+  }
+}
+
+TEST(RecordWriter, FormsEveryColumnAndWritesEachRecordOnce) {
+  StringSink sink;
+  RecordWriter w(sink);
+  const TDateTime day = EncodeDate(2003, 5, 9);
+  const TDateTime at = day + EncodeTime(9, 5, 7);
+  w.Begin("TICK")
+      .Int(-12)
+      .Fixed2(12.5)
+      .StoredFloat(12.5)
+      .Fixed3(3)
+      .Ymd(day)
+      .ShortDate(day)
+      .Hms(at)
+      .End();
+  EXPECT_EQ(sink.Body(), "TICK|-12|12.50|12.5|3.000|2003/05/09|2003/5/9|09:05:07|\r\n");
+  EXPECT_EQ(sink.Writes(), 1u);
+
+  w.Begin("INTERVAL").Int(1).ShortDateTime(at).ShortDateTime(day).Text("-").Empty().End();
+  EXPECT_EQ(sink.Body().substr(sink.Body().find("INTERVAL")),
+            "INTERVAL|1|2003/5/9 09:05:07|2003/5/9|-||\r\n");
+  EXPECT_EQ(sink.Writes(), 2u);
+}
+
+TEST(RecordWriter, BeginDropsAnUnfinishedRecord) {
+  StringSink sink;
+  RecordWriter w(sink);
+  w.Begin("TICK").Int(1);
+  w.Begin("NOTE").Text("ENAME").Text("HSBC HOLDINGS").End();
+  EXPECT_EQ(sink.Body(), "NOTE|ENAME|HSBC HOLDINGS|\r\n");
+}
+
+TEST(RecordWriter, RecordCountNote) {
+  StringSink sink;
+  RecordWriter w(sink);
+  w.WriteRecordCount(1234);
+  WriteRecordCount(0, sink);
+  EXPECT_EQ(sink.Body(), "NOTE|RECORDCOUNT|1234|\r\nNOTE|RECORDCOUNT|0|\r\n");
+  EXPECT_EQ(sink.Writes(), 2u);
+}
+
+TEST(RecordWriter, ErrorRecords) {
+  StringSink sink;
+  SendErrorMsg(kErrNoDataForDate, sink);
+  SendErrorMsg(kErrRecordNotFound, sink);
+  EXPECT_EQ(sink.Body(), "ERROR|No data for specified date|\r\nERROR|Record not found.|\r\n");
+  EXPECT_EQ(sink.Writes(), 2u);
+
+  StringSink bare;
+  WriteBareRecordNotFound(bare);
+  EXPECT_EQ(bare.Body(), "ERROR|Record not found.|");
+  EXPECT_EQ(bare.Body().size(), 24u);
+
+  StringSink params;
+  SendErrorMsg(kErrInvalidTimeFormat, params);
+  SendErrorMsg(kErrInvalidDateFormat, params);
+  SendErrorMsg(kErrInvalidParameterCount, params);
+  EXPECT_EQ(params.Body(),
+            "ERROR|Invalid time format(yyyy/m/d).|\r\n"
+            "ERROR|Invalid date format(yyyy/m/d).|\r\n"
+            "ERROR|Invalid number of parameters.|\r\n");
+
+  StringSink long_message;
+  const std::string text(2000, 'x');
+  SendErrorMsg(text, long_message);
+  EXPECT_EQ(long_message.Body(), text + "\r\n");
+  EXPECT_EQ(long_message.Writes(), 1u);
+}
+
+TEST(RecordWriter, LongTextFieldsGrowTheBufferOnce) {
+  StringSink sink;
+  RecordWriter w(sink);
+  const std::string name(5000, 'n');
+  w.Begin("NOTE").Text("CNAME").Text(name).End();
+  w.Begin("NOTE").Text("CNAME").Text(name).End();
+  EXPECT_EQ(sink.Body(), "NOTE|CNAME|" + name + "|\r\nNOTE|CNAME|" + name + "|\r\n");
+}
+
+}  // namespace
+}  // namespace morvane
