@@ -1,0 +1,168 @@
+#include "demo_loader.h"
+
+#include <strings.h>
+#include <map>
+#include <memory>
+
+#include "calendar/comma_text.h"
+#include "support/settings_location.h"
+#include "table_writer.h"
+
+namespace morvane::load {
+namespace {
+
+std::vector<std::string> ReadHolidayItems(int year) {
+  auto settings = omsIniFile();
+  const std::string file = settings->ReadString("MORVANE", "HolidayFile", "");
+  auto holidays = file.empty() ? std::move(settings) : omsIniFile(file);
+  return SplitCommaText(holidays->ReadString(std::to_string(year), "Holiday", ""));
+}
+
+// "code1', 'code2" for an IN list; the demo's codes hold no quotes.
+std::string InList(const std::vector<std::string_view>& codes) {
+  std::string out = "(";
+  for (size_t i = 0; i < codes.size(); ++i) {
+    if (i != 0) out += ", ";
+    out += '\'';
+    out.append(codes[i]);
+    out += '\'';
+  }
+  return out + ")";
+}
+
+class StoreSink final : public MarketSink {
+ public:
+  StoreSink(StoreConnections* stores, const std::string& override_alias,
+            const std::vector<std::string_view>& codes)
+      : codes_(InList(codes)) {
+    ticks_db_ = stores->Get(AliasFor(StoreRole::kTicks, override_alias));
+    daily_db_ = stores->Get(AliasFor(StoreRole::kDaily, override_alias));
+    bars_db_ = stores->Get(AliasFor(StoreRole::kBars, override_alias));
+    orders_db_ = stores->Get(AliasFor(StoreRole::kOrders, override_alias));
+    for (db::TDatabase* db : {ticks_db_, daily_db_, bars_db_, orders_db_}) {
+      if (!db->InTransaction()) db->StartTransaction();
+    }
+    tick_driver_ = DriverOf(ticks_db_);
+    Clear(daily_db_, "DailySymbol", "Stock_code");
+    Clear(daily_db_, "DailyBars", "stock_code");
+    Clear(bars_db_, "BaseBars", "Symbol");
+    Clear(bars_db_, "MarketSessions", "Symbol");
+    Clear(orders_db_, "symbolTable", "symbol");
+    for (int s : {60, 180, 300}) Clear(orders_db_, IntervalTableName(s), "Symbol");
+    ticks_ = std::make_unique<TickWriter>(ticks_db_, tick_driver_);
+    names_ = std::make_unique<NameWriter>(daily_db_);
+    daily_ = std::make_unique<DailyBarWriter>(daily_db_);
+    base_ = std::make_unique<BaseBarWriter>(bars_db_);
+    sessions_ = std::make_unique<SessionWriter>(bars_db_);
+    symbols_ = std::make_unique<SymbolWriter>(orders_db_);
+    for (int s : {60, 180, 300}) intervals_[s] = std::make_unique<IntervalWriter>(orders_db_, s);
+  }
+
+  void Name(const NameRow& row) override {
+    names_->Write(row);
+    ++counts.names;
+  }
+  void Symbol(const SymbolRow& row) override {
+    symbols_->Write(row);
+    ++counts.symbols;
+  }
+  void Session(const SessionRow& row) override {
+    sessions_->Write(row);
+    ++counts.sessions;
+  }
+  void Tick(const TickRow& row) override {
+    if (row.date != tick_day_) {
+      // A day table from an earlier run keeps its other products' ticks.
+      const std::string table = "hist" + Yymmdd(row.date);
+      for (const std::string& sql : TickTableStatements(table, tick_driver_)) {
+        ticks_db_->ExecuteDirect(sql);
+      }
+      Clear(ticks_db_, table, "Symbol");
+      tick_day_ = row.date;
+    }
+    ticks_->Write(row);
+    ++counts.ticks;
+  }
+  void DailyBar(const DailyBarRow& row) override {
+    daily_->Write(row);
+    ++counts.daily;
+  }
+  void BaseBar(const BaseBarRow& row) override {
+    base_->Write(row);
+    ++counts.base_bars;
+  }
+  void IntervalBar(int seconds, const IntervalRow& row) override {
+    intervals_.at(seconds)->Write(row);
+    ++counts.intervals;
+  }
+  void EndDay(TDateTime) override {}
+
+  DemoCounts counts;
+
+ private:
+  void Clear(db::TDatabase* db, const std::string& table, const char* column) {
+    db->ExecuteDirect("DELETE FROM " + table + " WHERE " + column + " IN " + codes_);
+  }
+
+  std::string codes_;
+  db::TDatabase* ticks_db_ = nullptr;
+  db::TDatabase* daily_db_ = nullptr;
+  db::TDatabase* bars_db_ = nullptr;
+  db::TDatabase* orders_db_ = nullptr;
+  StoreDriver tick_driver_ = StoreDriver::kSqlite;
+  TDateTime tick_day_ = -1e9;
+  std::unique_ptr<TickWriter> ticks_;
+  std::unique_ptr<NameWriter> names_;
+  std::unique_ptr<DailyBarWriter> daily_;
+  std::unique_ptr<BaseBarWriter> base_;
+  std::unique_ptr<SessionWriter> sessions_;
+  std::unique_ptr<SymbolWriter> symbols_;
+  std::map<int, std::unique_ptr<IntervalWriter>> intervals_;
+};
+
+}  // namespace
+
+std::function<bool(TDateTime)> SettingsHolidays() {
+  auto by_year = std::make_shared<std::map<int, std::vector<std::string>>>();
+  return [by_year](TDateTime day) {
+    const CivilDate d = DecodeDate(day);
+    auto it = by_year->find(d.year);
+    if (it == by_year->end()) {
+      std::vector<std::string> items;
+      try {
+        items = ReadHolidayItems(d.year);
+      } catch (const std::exception&) {
+        // No holiday file to be had: weekends only, as the calendar does.
+      }
+      it = by_year->emplace(d.year, std::move(items)).first;
+    }
+    const std::string mmdd = MonthDay(day);
+    for (const std::string& item : it->second) {
+      if (strcasecmp(item.c_str(), mmdd.c_str()) == 0) return true;
+    }
+    return false;
+  };
+}
+
+DemoCounts LoadDemo(const DemoOptions& options, const std::string& override_alias) {
+  StoreConnections stores;
+  try {
+    DemoCounts counts;
+    {
+      StoreSink sink(&stores, override_alias, DemoProductCodes(options.symbols));
+      GenerateDemoMarket(options, &sink);
+      counts = sink.counts;
+    }  // the writers' statements go before the commits
+    for (StoreRole role :
+         {StoreRole::kTicks, StoreRole::kDaily, StoreRole::kBars, StoreRole::kOrders}) {
+      db::TDatabase* db = stores.Get(AliasFor(role, override_alias));
+      if (db->InTransaction()) db->Commit();
+    }
+    return counts;
+  } catch (...) {
+    stores.RollbackAll();
+    throw;
+  }
+}
+
+}  // namespace morvane::load

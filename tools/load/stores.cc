@@ -1,0 +1,62 @@
+#include "stores.h"
+
+#include <cctype>
+
+#include "support/settings_location.h"
+
+namespace morvane::load {
+
+std::string AliasFor(StoreRole role, const std::string& override_alias) {
+  if (!override_alias.empty()) return override_alias;
+  switch (role) {
+    case StoreRole::kTicks:
+      return "HISTDATA";
+    case StoreRole::kDaily:
+      return "Historical";
+    case StoreRole::kBars:
+      return "plrdata";
+    case StoreRole::kOrders:
+      break;
+  }
+  // The extension finds its order database the same way, so the loader fills
+  // the store the server will read.
+  try {
+    auto ini = omsIniFile();
+    for (const std::string& entry : ini->ReadSectionValues("OMS_DATABASE")) {
+      const size_t eq = entry.find('=');
+      if (eq == std::string::npos) continue;
+      std::string key = entry.substr(0, eq);
+      for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (key == "dsn_source" && eq + 1 < entry.size()) return entry.substr(eq + 1);
+    }
+  } catch (const std::exception&) {
+    // No settings to be had: the default below, as the extension does.
+  }
+  return "omsdata";
+}
+
+db::TDatabase* StoreConnections::Get(const std::string& alias) {
+  auto& slot = dbs_[alias];
+  if (!slot) {
+    auto db = std::make_unique<db::TDatabase>();
+    db->SetAliasName(alias);
+    db->SetDatabaseName("morvane-load " + alias);
+    db->SetLoginPrompt(false);
+    db->SetKeepConnection(true);
+    db->Open();
+    slot = std::move(db);
+  }
+  return slot.get();
+}
+
+void StoreConnections::RollbackAll() noexcept {
+  for (auto& [alias, db] : dbs_) {
+    try {
+      if (db && db->InTransaction()) db->Rollback();
+    } catch (const std::exception&) {
+      // The link is gone; the store drops the transaction with it.
+    }
+  }
+}
+
+}  // namespace morvane::load

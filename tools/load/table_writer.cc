@@ -1,0 +1,200 @@
+#include "table_writer.h"
+
+#include "data/alias_file.h"
+#include "data/store_text.h"
+#include "field_parse.h"
+
+namespace morvane::load {
+
+TableWriter::TableWriter(db::TDatabase* db, std::string_view table,
+                         const std::vector<std::string_view>& columns) {
+  std::string sql = "INSERT INTO ";
+  sql.append(table);
+  sql += " (";
+  std::string values;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (i != 0) {
+      sql += ", ";
+      values += ", ";
+    }
+    sql.append(columns[i]);
+    values += ':';
+    values.append(columns[i]);
+  }
+  sql += ") VALUES (" + values + ")";
+  query_.SetDatabase(db);
+  query_.SetSQL(std::move(sql));
+  for (std::string_view c : columns) params_.push_back(&query_.ParamByName(c));
+}
+
+void TableWriter::OptText(size_t i, const std::optional<std::string_view>& v) {
+  if (v) {
+    params_[i]->SetAsString(*v);
+  } else {
+    params_[i]->Clear();
+  }
+}
+
+void TableWriter::Number(size_t i, const OptNum& v) {
+  if (v) {
+    params_[i]->SetAsFloat(*v);
+  } else {
+    params_[i]->Clear();
+  }
+}
+
+void TableWriter::Integer(size_t i, const std::optional<int64_t>& v) {
+  if (v) {
+    params_[i]->SetAsInteger(*v);
+  } else {
+    params_[i]->Clear();
+  }
+}
+
+void TableWriter::Date(size_t i, TDateTime day) {
+  char buf[db::kStoreTextMax];
+  params_[i]->SetAsString(std::string_view(buf, db::FormatStoreDate(buf, day)));
+}
+
+void TableWriter::Time(size_t i, TDateTime time_of_day) {
+  char buf[db::kStoreTextMax];
+  params_[i]->SetAsString(std::string_view(buf, db::FormatStoreTime(buf, time_of_day)));
+}
+
+void TableWriter::DateTime(size_t i, TDateTime v) {
+  // The form the engine binds date-time parameters in (the date alone at
+  // midnight), so that the stores' text comparisons agree with it.
+  char buf[db::kStoreTextMax];
+  params_[i]->SetAsString(std::string_view(buf, db::FormatStoreDateTime(buf, v)));
+}
+
+void TableWriter::SlashedDate(size_t i, TDateTime day) {
+  char buf[db::kStoreTextMax];
+  params_[i]->SetAsString(std::string_view(buf, FormatStoreSlashedDate(buf, day)));
+}
+
+void TableWriter::Execute() {
+  query_.ExecSQL();
+}
+
+TickWriter::TickWriter(db::TDatabase* db, StoreDriver driver,
+                       std::vector<std::filesystem::path>* new_files)
+    : db_(db), driver_(driver), new_files_(new_files) {
+  if (driver_ == StoreDriver::kSqlite) {
+    const db::AliasConfig alias = db::LookUpAlias(db->AliasName());
+    if (alias.directory) directory_ = alias.path;
+  }
+}
+
+void TickWriter::Write(const TickRow& row) {
+  if (last_ == nullptr || row.date != last_day_) {
+    const std::string table = "hist" + Yymmdd(row.date);
+    auto it = days_.find(table);
+    if (it == days_.end()) {
+      if (!directory_.empty() && new_files_ != nullptr) {
+        const std::filesystem::path file = directory_ / (table + ".db");
+        std::error_code ec;
+        if (!std::filesystem::exists(file, ec)) new_files_->push_back(file);
+      }
+      for (const std::string& sql : TickTableStatements(table, driver_)) db_->ExecuteDirect(sql);
+      auto w = std::make_unique<TableWriter>(
+          db_, table,
+          std::vector<std::string_view>{"Date", "Time", "Symbol", "Bid", "Offer", "Price",
+                                        "BidSize", "Volume", "OfferSize"});
+      it = days_.emplace(table, std::move(w)).first;
+      order_.push_back(table);
+    }
+    last_ = it->second.get();
+    last_day_ = row.date;
+  }
+  TableWriter& w = *last_;
+  w.Date(0, row.date);
+  w.Time(1, row.time);
+  w.Text(2, row.symbol);
+  w.Number(3, row.bid);
+  w.Number(4, row.offer);
+  w.Number(5, row.price);
+  w.Number(6, row.bid_size);
+  w.Number(7, row.volume);
+  w.Number(8, row.offer_size);
+  w.Execute();
+}
+
+NameWriter::NameWriter(db::TDatabase* db)
+    : w_(db, "DailySymbol", {"Stock_code", "name_e", "name_c"}) {}
+
+void NameWriter::Write(const NameRow& row) {
+  w_.Text(0, row.stock_code);
+  w_.OptText(1, row.name_e);
+  w_.OptText(2, row.name_c);
+  w_.Execute();
+}
+
+DailyBarWriter::DailyBarWriter(db::TDatabase* db)
+    : w_(db, "DailyBars",
+         {"c_date", "stock_code", "high", "low", "closing", "shares_traded", "turnover"}) {}
+
+void DailyBarWriter::Write(const DailyBarRow& row) {
+  w_.Date(0, row.c_date);
+  w_.Text(1, row.stock_code);
+  w_.Number(2, row.high);
+  w_.Number(3, row.low);
+  w_.Number(4, row.closing);
+  w_.Number(5, row.shares_traded);
+  w_.Number(6, row.turnover);
+  w_.Execute();
+}
+
+BaseBarWriter::BaseBarWriter(db::TDatabase* db)
+    : w_(db, "BaseBars",
+         {"Symbol", "TimeBegin", "Duration", "SeqNo", "PriceOpen", "PriceHigh", "PriceLow",
+          "PriceClose", "Volume"}) {}
+
+void BaseBarWriter::Write(const BaseBarRow& row) {
+  w_.Text(0, row.symbol);
+  w_.DateTime(1, row.time_begin);
+  w_.Integer(2, row.duration);
+  w_.Integer(3, row.seq_no);
+  w_.Number(4, row.price_open);
+  w_.Number(5, row.price_high);
+  w_.Number(6, row.price_low);
+  w_.Number(7, row.price_close);
+  w_.Number(8, row.volume);
+  w_.Execute();
+}
+
+SessionWriter::SessionWriter(db::TDatabase* db)
+    : w_(db, "MarketSessions", {"Symbol", "TimeOpen", "TimeClose"}) {}
+
+void SessionWriter::Write(const SessionRow& row) {
+  w_.Text(0, row.symbol);
+  w_.Time(1, row.time_open);
+  w_.Time(2, row.time_close);
+  w_.Execute();
+}
+
+SymbolWriter::SymbolWriter(db::TDatabase* db) : w_(db, "symbolTable", {"symbol", "isValid"}) {}
+
+void SymbolWriter::Write(const SymbolRow& row) {
+  w_.Text(0, row.symbol);
+  w_.OptText(1, row.is_valid);
+  w_.Execute();
+}
+
+IntervalWriter::IntervalWriter(db::TDatabase* db, int seconds)
+    : w_(db, IntervalTableName(seconds),
+         {"Symbol", "Date", "Time", "Open", "High", "Low", "Close", "Volume"}) {}
+
+void IntervalWriter::Write(const IntervalRow& row) {
+  w_.Text(0, row.symbol);
+  w_.SlashedDate(1, row.date);
+  w_.Time(2, row.time);
+  w_.Number(3, row.open);
+  w_.Number(4, row.high);
+  w_.Number(5, row.low);
+  w_.Number(6, row.close);
+  w_.Number(7, row.volume);
+  w_.Execute();
+}
+
+}  // namespace morvane::load
