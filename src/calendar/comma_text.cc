@@ -15,7 +15,9 @@ std::vector<std::string> SplitCommaText(std::string_view text) {
   std::size_t i = 0;
   const std::size_t n = text.size();
   auto skip_spaces = [&] {
-    while (i < n && IsSpace(text[i])) ++i;
+    while (i < n && IsSpace(text[i])) {
+      ++i;
+    }
   };
   skip_spaces();
   while (i < n) {
@@ -36,13 +38,17 @@ std::vector<std::string> SplitCommaText(std::string_view text) {
       }
     } else {
       const std::size_t start = i;
-      while (i < n && !IsSpace(text[i]) && text[i] != ',') ++i;
+      while (i < n && !IsSpace(text[i]) && text[i] != ',') {
+        ++i;
+      }
       item.assign(text.substr(start, i - start));
     }
     items.push_back(std::move(item));
     skip_spaces();
     if (i < n && text[i] == ',') {
-      if (i + 1 == n) items.emplace_back();  // a trailing comma ends an empty item
+      if (i + 1 == n) {
+        items.emplace_back();  // a trailing comma ends an empty item
+      }
       ++i;
       skip_spaces();
     }

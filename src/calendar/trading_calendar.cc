@@ -16,7 +16,7 @@ namespace morvane {
 namespace {
 
 constexpr const char* kSection = "MORVANE";
-const TDateTime kDefaultSplitTime = EncodeTime(9, 0, 0);
+constexpr TDateTime kDefaultSplitTime = 9.0 / 24.0;  // 09:00:00
 
 // Everything is guarded by `lock`. Holding it while a year's list is read
 // makes other request threads wait for that one read, once a year, rather
@@ -41,8 +41,12 @@ int CurrentYear() {
 std::string TrimControls(const std::string& s) {
   std::size_t b = 0;
   std::size_t e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') {
+    ++b;
+  }
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') {
+    --e;
+  }
   return s.substr(b, e - b);
 }
 
@@ -74,7 +78,9 @@ void LoadSplitTime(Calendar& cal) {
     const std::string value = omsIniFile()->ReadString(kSection, "SplitTime", "09:00:00");
     LogLine("SplitTime:" + value);
     const std::optional<TDateTime> t = ParseTimeOfDay(value);
-    if (!t) throw EConvertError("'" + value + "' is not a valid time");
+    if (!t) {
+      throw EConvertError("'" + value + "' is not a valid time");
+    }
     cal.split_time = *t;
   } catch (const std::exception& e) {
     LogLine("InitialHolidayList 1:" + MessageOf(e));
@@ -90,7 +96,9 @@ void LoadSplitTime(Calendar& cal) {
 void InitialHolidayList() {
   Calendar& cal = State();
   const std::lock_guard guard(cal.lock);
-  if (cal.loaded) return;
+  if (cal.loaded) {
+    return;
+  }
   cal.loaded = true;
   cal.holidays.clear();
   LoadHolidays(cal, CurrentYear());
@@ -109,15 +117,21 @@ bool IsHolidayToday() {
     cal.holidays.clear();
     LoadHolidays(cal, year);
   }
-  if (dow == 1 || dow == 7) return true;
+  if (dow == 1 || dow == 7) {
+    return true;
+  }
   for (const std::string& item : cal.holidays) {
-    if (item.size() != month_day.size()) continue;
+    if (item.size() != month_day.size()) {
+      continue;
+    }
     bool same = true;
     for (std::size_t i = 0; i < item.size() && same; ++i) {
       same = std::tolower(static_cast<unsigned char>(item[i])) ==
              std::tolower(static_cast<unsigned char>(month_day[i]));
     }
-    if (same) return true;
+    if (same) {
+      return true;
+    }
   }
   return false;
 }

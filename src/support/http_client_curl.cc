@@ -44,7 +44,9 @@ struct EasyDeleter {
 HttpResponse CurlHttpClient::Get(const std::string& url) const {
   GlobalInitOnce();
   std::unique_ptr<CURL, EasyDeleter> curl(curl_easy_init());
-  if (!curl) throw EInOutError("HTTP client could not be made");
+  if (!curl) {
+    throw EInOutError("HTTP client could not be made");
+  }
   Transfer transfer;
   char error[CURL_ERROR_SIZE] = {};
   CURL* c = curl.get();
@@ -73,7 +75,9 @@ HttpResponse CurlHttpClient::Get(const std::string& url) const {
 }
 
 const HttpClient& ProcessHttpClient() {
-  if (const HttpClient* c = g_test_client.load(std::memory_order_acquire)) return *c;
+  if (const HttpClient* c = g_test_client.load(std::memory_order_acquire)) {
+    return *c;
+  }
   static const CurlHttpClient client;
   return client;
 }

@@ -11,8 +11,12 @@ bool IsBlank(char c) {
 }
 
 std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  while (!s.empty() && IsBlank(s.front())) {
+    s.remove_prefix(1);
+  }
+  while (!s.empty() && IsBlank(s.back())) {
+    s.remove_suffix(1);
+  }
   return s;
 }
 
@@ -21,9 +25,13 @@ char LowerAscii(char c) {
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
+  if (a.size() != b.size()) {
+    return false;
+  }
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) {
+      return false;
+    }
   }
   return true;
 }
@@ -35,7 +43,9 @@ std::string CleanValue(std::string_view raw) {
   if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) {
     v = v.substr(1, v.size() - 2);
   }
-  if (v.size() > kMaxIniValueLength) v = v.substr(0, kMaxIniValueLength);
+  if (v.size() > kMaxIniValueLength) {
+    v = v.substr(0, kMaxIniValueLength);
+  }
   return std::string(v);
 }
 
@@ -43,23 +53,33 @@ std::string CleanValue(std::string_view raw) {
 
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
   std::ifstream in(path_, std::ios::binary);
-  if (!in) return;
+  if (!in) {
+    return;
+  }
   std::ostringstream text;
   text << in.rdbuf();
-  if (in.bad()) return;
+  if (in.bad()) {
+    return;
+  }
   Parse(text.str());
 }
 
 void TIniFile::Parse(std::string_view text) {
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  if (text.starts_with("\xEF\xBB\xBF")) {
+    text.remove_prefix(3);
+  }
   Section* current = nullptr;
   while (!text.empty()) {
     const std::size_t eol = text.find('\n');
     std::string_view line = text.substr(0, eol);
     text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') {
+      line.remove_suffix(1);
+    }
     line = TrimBlanks(line);
-    if (line.empty() || line.front() == ';') continue;
+    if (line.empty() || line.front() == ';') {
+      continue;
+    }
 
     if (line.front() == '[') {
       const std::size_t close = line.find(']');
@@ -70,11 +90,17 @@ void TIniFile::Parse(std::string_view text) {
       current = &sections_.back();
       continue;
     }
-    if (current == nullptr) continue;
+    if (current == nullptr) {
+      continue;
+    }
     const std::size_t eq = line.find('=');
-    if (eq == std::string_view::npos) continue;
+    if (eq == std::string_view::npos) {
+      continue;
+    }
     const std::string_view key = TrimBlanks(line.substr(0, eq));
-    if (key.empty()) continue;
+    if (key.empty()) {
+      continue;
+    }
     current->entries.push_back(Entry{std::string(key), CleanValue(line.substr(eq + 1))});
   }
 }
@@ -82,7 +108,9 @@ void TIniFile::Parse(std::string_view text) {
 const TIniFile::Section* TIniFile::FindSection(std::string_view name) const {
   const std::string_view wanted = TrimBlanks(name);
   for (const Section& s : sections_) {
-    if (EqualsIgnoringCase(s.name, wanted)) return &s;
+    if (EqualsIgnoringCase(s.name, wanted)) {
+      return &s;
+    }
   }
   return nullptr;
 }
@@ -92,7 +120,9 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
   if (const Section* s = FindSection(section)) {
     const std::string_view wanted = TrimBlanks(key);
     for (const Entry& e : s->entries) {
-      if (EqualsIgnoringCase(e.key, wanted)) return e.value;
+      if (EqualsIgnoringCase(e.key, wanted)) {
+        return e.value;
+      }
     }
   }
   return std::string(def);
@@ -101,13 +131,18 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
 std::vector<std::string> TIniFile::ReadSectionValues(std::string_view section) const {
   std::vector<std::string> out;
   const Section* s = FindSection(section);
-  if (s == nullptr) return out;
+  if (s == nullptr) {
+    return out;
+  }
   for (std::size_t i = 0; i < s->entries.size(); ++i) {
     const Entry& e = s->entries[i];
     bool seen = false;
-    for (std::size_t j = 0; j < i && !seen; ++j)
+    for (std::size_t j = 0; j < i && !seen; ++j) {
       seen = EqualsIgnoringCase(s->entries[j].key, e.key);
-    if (!seen) out.push_back(e.key + "=" + e.value);
+    }
+    if (!seen) {
+      out.push_back(e.key + "=" + e.value);
+    }
   }
   return out;
 }

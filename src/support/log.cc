@@ -11,6 +11,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <system_error>
 
 #include "support/clock.h"
 #include "support/date_time.h"
@@ -19,6 +20,11 @@
 
 namespace morvane {
 namespace {
+
+// strerror's buffer is shared between threads; this is not.
+std::string ErrnoText() {
+  return std::generic_category().message(errno);
+}
 
 // The open log. Every member is guarded by `lock`.
 struct LogState {
@@ -45,13 +51,19 @@ void WriteLine(int fd, std::string_view message) {
   int first = 0;
   while (left > 0) {
     const ssize_t n = ::writev(fd, parts + first, 2 - first);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw EInOutError(std::string("Log write failed: ") + std::strerror(errno));
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      throw EInOutError(std::string("Log write failed: ") + ErrnoText());
+    }
     // A short write (disk nearly full) is finished rather than left as half a
     // line that the next line would run on from.
     auto done = static_cast<std::size_t>(n);
     left -= done;
-    while (first < 2 && done >= parts[first].iov_len) done -= parts[first++].iov_len;
+    while (first < 2 && done >= parts[first].iov_len) {
+      done -= parts[first++].iov_len;
+    }
     if (first < 2) {
       parts[first].iov_base = static_cast<char*>(parts[first].iov_base) + done;
       parts[first].iov_len -= done;
@@ -66,8 +78,10 @@ TDateTime LocalDateOf(time_t t) {
 }
 
 std::string HeaderLine1(const TProgramVersionInfo& v) {
-  std::string line = v.GetVersionString(8);        // ProductName
-  if (line.empty()) line = v.GetVersionString(7);  // OriginalFilename
+  std::string line = v.GetVersionString(8);  // ProductName
+  if (line.empty()) {
+    line = v.GetVersionString(7);  // OriginalFilename
+  }
   if (std::string internal = v.GetVersionString(4); !internal.empty()) {
     line += "(" + internal + ")";
   }
@@ -77,14 +91,18 @@ std::string HeaderLine1(const TProgramVersionInfo& v) {
 
 std::string HeaderLine2(const TProgramVersionInfo& v) {
   std::string line = v.GetVersionString(1);  // CompanyName
-  if (!line.empty()) line += " ";
+  if (!line.empty()) {
+    line += " ";
+  }
   line += v.GetVersionString(5);  // LegalCopyright
   return line;
 }
 
 // Requires: state.lock.
 void CloseLocked(LogState& s) {
-  if (s.fd >= 0) ::close(s.fd);
+  if (s.fd >= 0) {
+    ::close(s.fd);
+  }
   s.fd = -1;
   s.file_name.clear();
 }
@@ -102,8 +120,11 @@ const CloseAtShutdown g_close_at_shutdown;
 }  // namespace
 
 std::string LogPath() {
-  const char* env = std::getenv("MORVANE_LOG");
-  if (env != nullptr && *env != '\0') return env;
+  // Nothing in the process changes the environment once threads run.
+  const char* env = std::getenv("MORVANE_LOG");  // NOLINT(concurrency-mt-unsafe)
+  if (env != nullptr && *env != '\0') {
+    return env;
+  }
   return "/var/log/morvane/KMDL.log";
 }
 
@@ -123,7 +144,9 @@ int omsLogOpenFile(const std::string& path) {
     flags |= O_APPEND;
   }
   const int fd = ::open(path.c_str(), flags, 0644);
-  if (fd < 0) throw EInOutError("Cannot open log " + path + ": " + std::strerror(errno));
+  if (fd < 0) {
+    throw EInOutError("Cannot open log " + path + ": " + ErrnoText());
+  }
   return fd;
 }
 
@@ -151,7 +174,9 @@ void omsLogOpen(const std::string& path) {
 void omsLogMsg(std::string_view message) {
   LogState& s = State();
   const std::lock_guard guard(s.lock);
-  if (s.file_name.empty()) return;
+  if (s.file_name.empty()) {
+    return;
+  }
   WriteLine(s.fd, message);
 }
 

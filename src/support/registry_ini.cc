@@ -17,7 +17,9 @@ std::string IniRegistryReader::ReadValue(std::string_view name) const {
 }
 
 const RegistryReader& ProcessRegistry() {
-  if (const RegistryReader* r = g_test_registry.load(std::memory_order_acquire)) return *r;
+  if (const RegistryReader* r = g_test_registry.load(std::memory_order_acquire)) {
+    return *r;
+  }
   static const IniRegistryReader reader;
   return reader;
 }

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include "support/error.h"
 #include "support/http_client.h"
@@ -16,6 +17,11 @@
 namespace morvane {
 namespace {
 
+// strerror's buffer is shared between threads; this is not.
+std::string ErrnoText() {
+  return std::generic_category().message(errno);
+}
+
 bool IsRegularFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -23,15 +29,21 @@ bool IsRegularFile(const std::string& path) {
 
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
+  if (slash == std::string::npos) {
+    return ".";
+  }
+  if (slash == 0) {
+    return "/";
+  }
   return path.substr(0, slash);
 }
 
 std::string ExecutablePath() {
   char buf[4096];
   const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return {};
+  if (n <= 0) {
+    return {};
+  }
   return std::string(buf, static_cast<std::size_t>(n));
 }
 
@@ -59,12 +71,16 @@ class TempFile {
   explicit TempFile(const std::string& target) : name_(target + ".XXXXXX") {
     fd_ = ::mkstemp(name_.data());
     if (fd_ < 0) {
-      throw EInOutError("Cannot create " + name_ + ": " + std::strerror(errno));
+      throw EInOutError("Cannot create " + name_ + ": " + ErrnoText());
     }
   }
   ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!kept_) ::unlink(name_.c_str());
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+    if (!kept_) {
+      ::unlink(name_.c_str());
+    }
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
@@ -72,8 +88,12 @@ class TempFile {
   void Write(std::string_view data) {
     while (!data.empty()) {
       const ssize_t n = ::write(fd_, data.data(), data.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) throw EInOutError("Cannot write " + name_ + ": " + std::strerror(errno));
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
+      if (n <= 0) {
+        throw EInOutError("Cannot write " + name_ + ": " + ErrnoText());
+      }
       data.remove_prefix(static_cast<std::size_t>(n));
     }
   }
@@ -85,7 +105,7 @@ class TempFile {
     const int rc = ::close(fd_);
     fd_ = -1;
     if (rc != 0 || ::rename(name_.c_str(), target.c_str()) != 0) {
-      throw EInOutError("Cannot store " + target + ": " + std::strerror(errno));
+      throw EInOutError("Cannot store " + target + ": " + ErrnoText());
     }
     kept_ = true;
   }
@@ -99,8 +119,11 @@ class TempFile {
 }  // namespace
 
 std::string SystemConfigDir() {
-  const char* env = std::getenv("MORVANE_SYSCONFDIR");
-  if (env != nullptr && *env != '\0') return env;
+  // Nothing in the process changes the environment once threads run.
+  const char* env = std::getenv("MORVANE_SYSCONFDIR");  // NOLINT(concurrency-mt-unsafe)
+  if (env != nullptr && *env != '\0') {
+    return env;
+  }
   return "/etc/morvane";
 }
 
@@ -111,7 +134,10 @@ std::string SettingsPageAddress() {
   address += "/";
   for (const char* name : {"iniFirm", "iniRole", "iniCustom"}) {
     const std::string segment = registry.ReadValue(name);
-    if (!segment.empty()) address += segment + "/";
+    if (!segment.empty()) {
+      address += segment;
+      address += "/";
+    }
   }
   address += kSettingsPageName;
   return address;
@@ -119,7 +145,9 @@ std::string SettingsPageAddress() {
 
 bool SaveDownloadFile(const std::string& address, const std::string& path) {
   const HttpResponse response = ProcessHttpClient().Get(address);
-  if (response.status < 200 || response.status > 299) return false;
+  if (response.status < 200 || response.status > 299) {
+    return false;
+  }
   TempFile temp(path);
   temp.Write(response.body);
   temp.Write("\r\n");
@@ -139,9 +167,15 @@ std::unique_ptr<TIniFile> omsIniFile(const std::string& name) {
   // directory search outright to behave the same everywhere.
   if (n.find('/') == std::string::npos) {
     for (const std::string& dir : {std::string("."), OwnDirectory(), SystemConfigDir()}) {
-      if (dir.empty()) continue;
-      std::string path = dir + "/" + n;
-      if (IsRegularFile(path)) return std::make_unique<TIniFile>(std::move(path));
+      if (dir.empty()) {
+        continue;
+      }
+      std::string path = dir;
+      path += '/';
+      path += n;
+      if (IsRegularFile(path)) {
+        return std::make_unique<TIniFile>(std::move(path));
+      }
     }
   }
   return std::make_unique<TIniFile>(GetINILocation());

@@ -17,29 +17,43 @@ char UpperAscii(char c) {
 }
 
 bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
+  if (a.size() != b.size()) {
+    return false;
+  }
   for (std::size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
+    if (UpperAscii(a[i]) != UpperAscii(b[i])) {
+      return false;
+    }
   }
   return true;
 }
 
 int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
   c = UpperAscii(c);
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
   return -1;
 }
 
 // The first language/code-page pair of a translation value, or 0 when the
 // value is shorter than one pair.
 uint32_t FirstTranslation(std::string_view value) {
-  while (!value.empty() && value.front() == ' ') value.remove_prefix(1);
-  if (value.size() < 8) return 0;
+  while (!value.empty() && value.front() == ' ') {
+    value.remove_prefix(1);
+  }
+  if (value.size() < 8) {
+    return 0;
+  }
   uint32_t id = 0;
   for (std::size_t i = 0; i < 8; ++i) {
     const int d = HexDigit(value[i]);
-    if (d < 0) return 0;
+    if (d < 0) {
+      return 0;
+    }
     id = id * 16 + static_cast<uint32_t>(d);
   }
   return id;
@@ -75,7 +89,9 @@ void TProgramVersionInfo::Load(const VersionSource& source) {
     // No message box on a server: the operator sees standard error.
     std::cerr << "GetFileVersionInfoSize error #:" << error << std::endl;
   }
-  if (data) data_ = std::move(*data);
+  if (data) {
+    data_ = std::move(*data);
+  }
   const std::optional<std::string_view> translation = Query("\\VarFileInfo\\Translation");
   language_id_ = translation ? FirstTranslation(*translation) : 0;
   char key[9];
@@ -102,7 +118,9 @@ std::string TProgramVersionInfo::GetFVerValue(std::string_view key_name) const {
   std::string path = "\\StringFileInfo\\" + translation_key_ + "\\";
   path += key_name;
   const std::optional<std::string_view> value = Query(path);
-  if (!value || value->empty()) return {};
+  if (!value || value->empty()) {
+    return {};
+  }
   return std::string(value->substr(0, kMaxVersionStringLength));
 }
 
@@ -118,8 +136,12 @@ std::string TProgramVersionInfo::GetVersionString(unsigned selector) const {
                                                 "ProductName",
                                                 "ProductVersion",
                                                 "Comments"};
-  if (selector == 0) return language_name_;
-  if (selector >= std::size(kNames)) return {};
+  if (selector == 0) {
+    return language_name_;
+  }
+  if (selector >= std::size(kNames)) {
+    return {};
+  }
   return GetFVerValue(kNames[selector]);
 }
 
@@ -141,7 +163,9 @@ std::string LanguageName(uint16_t language) {
       {0x0C0A, "Spanish (Spain)"},
   };
   for (const Known& k : kKnown) {
-    if (k.id == language) return k.name;
+    if (k.id == language) {
+      return k.name;
+    }
   }
   return "Language Neutral";
 }

@@ -16,7 +16,9 @@ class Fd {
  public:
   explicit Fd(int fd) : fd_(fd) {}
   ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
   }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
@@ -30,8 +32,12 @@ bool ReadAt(int fd, void* out, std::size_t size, uint64_t offset) {
   auto* p = static_cast<char*>(out);
   while (size > 0) {
     const ssize_t n = ::pread(fd, p, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n <= 0) {
+      return false;
+    }
     p += n;
     size -= static_cast<std::size_t>(n);
     offset += static_cast<uint64_t>(n);
@@ -41,10 +47,18 @@ bool ReadAt(int fd, void* out, std::size_t size, uint64_t offset) {
 
 template <typename T>
 T Swap(T v, bool swap) {
-  if (!swap) return v;
-  if constexpr (sizeof(T) == 2) return static_cast<T>(__builtin_bswap16(v));
-  if constexpr (sizeof(T) == 4) return static_cast<T>(__builtin_bswap32(v));
-  if constexpr (sizeof(T) == 8) return static_cast<T>(__builtin_bswap64(v));
+  if (!swap) {
+    return v;
+  }
+  if constexpr (sizeof(T) == 2) {
+    return static_cast<T>(__builtin_bswap16(v));
+  }
+  if constexpr (sizeof(T) == 4) {
+    return static_cast<T>(__builtin_bswap32(v));
+  }
+  if constexpr (sizeof(T) == 8) {
+    return static_cast<T>(__builtin_bswap64(v));
+  }
   return v;
 }
 
@@ -64,13 +78,23 @@ std::optional<std::string> ReadSection(int fd, bool swap, int* error) {
   uint64_t shnum = Swap(eh.e_shnum, swap);
   uint32_t shstrndx = Swap(eh.e_shstrndx, swap);
   *error = ENODATA;
-  if (shoff == 0 || shentsize < sizeof(Shdr)) return std::nullopt;
+  if (shoff == 0 || shentsize < sizeof(Shdr)) {
+    return std::nullopt;
+  }
   // Files with very many sections keep the real counts in section 0.
   Shdr first{};
-  if (!ReadAt(fd, &first, sizeof first, shoff)) return std::nullopt;
-  if (shnum == 0) shnum = Swap(first.sh_size, swap);
-  if (shstrndx == SHN_XINDEX) shstrndx = Swap(first.sh_link, swap);
-  if (shstrndx >= shnum || shnum > 65536 * 16) return std::nullopt;
+  if (!ReadAt(fd, &first, sizeof first, shoff)) {
+    return std::nullopt;
+  }
+  if (shnum == 0) {
+    shnum = Swap(first.sh_size, swap);
+  }
+  if (shstrndx == SHN_XINDEX) {
+    shstrndx = Swap(first.sh_link, swap);
+  }
+  if (shstrndx >= shnum || shnum > (uint64_t{1} << 20)) {
+    return std::nullopt;
+  }
 
   Shdr names{};
   if (!ReadAt(fd, &names, sizeof names, shoff + uint64_t{shstrndx} * shentsize)) {
@@ -81,18 +105,28 @@ std::optional<std::string> ReadSection(int fd, bool swap, int* error) {
   char wanted[kVersionSectionName.size() + 1];
   for (uint64_t i = 1; i < shnum; ++i) {
     Shdr sh{};
-    if (!ReadAt(fd, &sh, sizeof sh, shoff + i * shentsize)) return std::nullopt;
+    if (!ReadAt(fd, &sh, sizeof sh, shoff + i * shentsize)) {
+      return std::nullopt;
+    }
     const uint32_t name = Swap(sh.sh_name, swap);
-    if (name + sizeof wanted > names_size) continue;
-    if (!ReadAt(fd, wanted, sizeof wanted, names_off + name)) continue;
+    if (name + sizeof wanted > names_size) {
+      continue;
+    }
+    if (!ReadAt(fd, wanted, sizeof wanted, names_off + name)) {
+      continue;
+    }
     if (std::memcmp(wanted, kVersionSectionName.data(), kVersionSectionName.size()) != 0 ||
         wanted[kVersionSectionName.size()] != '\0') {
       continue;
     }
     const uint64_t size = Swap(sh.sh_size, swap);
-    if (Swap(sh.sh_type, swap) == SHT_NOBITS || size > kMaxSectionBytes) return std::nullopt;
+    if (Swap(sh.sh_type, swap) == SHT_NOBITS || size > kMaxSectionBytes) {
+      return std::nullopt;
+    }
     std::string data(size, '\0');
-    if (!ReadAt(fd, data.data(), size, Swap(sh.sh_offset, swap))) return std::nullopt;
+    if (!ReadAt(fd, data.data(), size, Swap(sh.sh_offset, swap))) {
+      return std::nullopt;
+    }
     *error = 0;
     return data;
   }
@@ -116,10 +150,12 @@ std::optional<std::string> ElfVersionSource::Read(int* error_code) const {
   }
   const bool little = ident[EI_DATA] == ELFDATA2LSB;
   const bool swap = little != (std::endian::native == std::endian::little);
-  if (ident[EI_CLASS] == ELFCLASS64)
+  if (ident[EI_CLASS] == ELFCLASS64) {
     return ReadSection<Elf64_Ehdr, Elf64_Shdr>(fd.get(), swap, error);
-  if (ident[EI_CLASS] == ELFCLASS32)
+  }
+  if (ident[EI_CLASS] == ELFCLASS32) {
     return ReadSection<Elf32_Ehdr, Elf32_Shdr>(fd.get(), swap, error);
+  }
   *error = ENOEXEC;
   return std::nullopt;
 }
