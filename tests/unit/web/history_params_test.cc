@@ -56,15 +56,18 @@ TEST(HistoryParams, UwGridShiftsTheStartByOneSecondLessThanABar) {
   EXPECT_TRUE(IsDoubleEqual(o.p.time_end, EncodeTime(16, 4, 59)));
   EXPECT_EQ(o.p.interval, 300);
 
-  o = Parse({{"mode", "6"}, {"interval", "60"}, {"timeStart", "10:00:00"}, {"timeOver", "11:00:00"}},
-            Uw());
+  o = Parse(
+      {{"mode", "6"}, {"interval", "60"}, {"timeStart", "10:00:00"}, {"timeOver", "11:00:00"}},
+      Uw());
   ASSERT_TRUE(o.ok);
   EXPECT_TRUE(IsDoubleEqual(o.p.time_begin, EncodeTime(9, 59, 1)));
   EXPECT_TRUE(IsDoubleEqual(o.p.time_end, EncodeTime(11, 0, 0)));
 
-  o = Parse({{"mode", "6"}, {"interval", "180"}, {"timeStart", "10:00"}, {"timeOver", "11:00"}}, Uw());
+  o = Parse({{"mode", "6"}, {"interval", "180"}, {"timeStart", "10:00"}, {"timeOver", "11:00"}},
+            Uw());
   EXPECT_TRUE(IsDoubleEqual(o.p.time_begin, EncodeTime(9, 57, 1)));
-  o = Parse({{"mode", "6"}, {"interval", "900"}, {"timeStart", "10:00"}, {"timeOver", "11:00"}}, Uw());
+  o = Parse({{"mode", "6"}, {"interval", "900"}, {"timeStart", "10:00"}, {"timeOver", "11:00"}},
+            Uw());
   EXPECT_TRUE(IsDoubleEqual(o.p.time_begin, EncodeTime(9, 55, 1)));
 
   // Other modes under UW, and mode 6 under DC, are not shifted.
@@ -76,7 +79,8 @@ TEST(HistoryParams, UwGridShiftsTheStartByOneSecondLessThanABar) {
 }
 
 TEST(HistoryParams, IntegersFallBackToTheirDefaults) {
-  Outcome o = Parse({{"interval", "letters"}, {"DayCount", "-1"}, {"BackCount", "$10"}, {"iunit", "2 "}});
+  Outcome o =
+      Parse({{"interval", "letters"}, {"DayCount", "-1"}, {"BackCount", "$10"}, {"iunit", "2 "}});
   ASSERT_TRUE(o.ok);
   EXPECT_EQ(o.p.interval, 300);
   EXPECT_EQ(o.p.day_count, -1);
@@ -105,8 +109,8 @@ TEST(HistoryParams, ErrorsComeInTheHandlersOrder) {
 }
 
 TEST(HistoryParams, DatesAndModeAreTakenAsGiven) {
-  const Outcome o =
-      Parse({{"mode", "01"}, {"dateStart", "2003/5/9"}, {"dateOver", "2003/05/10"}, {"symbol", " ab "}});
+  const Outcome o = Parse(
+      {{"mode", "01"}, {"dateStart", "2003/5/9"}, {"dateOver", "2003/05/10"}, {"symbol", " ab "}});
   ASSERT_TRUE(o.ok);
   EXPECT_EQ(o.p.mode, "01");
   EXPECT_EQ(o.p.symbol, " ab ");
