@@ -28,9 +28,9 @@ TDateTime SystemClock::Now() const {
   clock_gettime(CLOCK_REALTIME, &ts);
   tm local{};
   localtime_r(&ts.tv_sec, &local);
-  return EncodeDateTime({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday},
-                        {local.tm_hour, local.tm_min, local.tm_sec,
-                         static_cast<int>(ts.tv_nsec / 1000000)});
+  return EncodeDateTime(
+      {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday},
+      {local.tm_hour, local.tm_min, local.tm_sec, static_cast<int>(ts.tv_nsec / 1000000)});
 }
 
 const Clock& ProcessClock() {
@@ -38,10 +38,18 @@ const Clock& ProcessClock() {
   return DefaultClock();
 }
 
-void SetClockForTesting(const Clock* clock) { g_test_clock.store(clock, std::memory_order_release); }
+void SetClockForTesting(const Clock* clock) {
+  g_test_clock.store(clock, std::memory_order_release);
+}
 
-TDateTime Now() { return ProcessClock().Now(); }
-TDateTime Today() { return DateOf(Now()); }
-TDateTime TimeOfDay() { return TimeOf(Now()); }
+TDateTime Now() {
+  return ProcessClock().Now();
+}
+TDateTime Today() {
+  return DateOf(Now());
+}
+TDateTime TimeOfDay() {
+  return TimeOf(Now());
+}
 
 }  // namespace morvane

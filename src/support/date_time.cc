@@ -111,9 +111,13 @@ int32_t DaysFromCivil(int year, int month, int day) {
       kEpochOffset);
 }
 
-CivilDate CivilFromDays(int32_t days) { return UnixCivilFromDays(int64_t{days} - kEpochOffset); }
+CivilDate CivilFromDays(int32_t days) {
+  return UnixCivilFromDays(int64_t{days} - kEpochOffset);
+}
 
-TDateTime EncodeDate(int year, int month, int day) { return DaysFromCivil(year, month, day); }
+TDateTime EncodeDate(int year, int month, int day) {
+  return DaysFromCivil(year, month, day);
+}
 
 TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
   const int64_t ms = ((int64_t{hour} * 60 + minute) * 60 + second) * 1000 + millisecond;
@@ -237,14 +241,30 @@ char* FormatShortDateTime(char* out, TDateTime v) {
   return FormatHms(out, v);
 }
 
-std::string YmdSlashed(TDateTime v) { return AsString<FormatYmdSlashed>(v); }
-std::string ShortDate(TDateTime v) { return AsString<FormatShortDate>(v); }
-std::string Hms(TDateTime v) { return AsString<FormatHms>(v); }
-std::string MdySlashed(TDateTime v) { return AsString<FormatMdySlashed>(v); }
-std::string Yymmdd(TDateTime v) { return AsString<FormatYymmdd>(v); }
-std::string Hhnnss(TDateTime v) { return AsString<FormatHhnnss>(v); }
-std::string MonthDay(TDateTime v) { return AsString<FormatMonthDay>(v); }
-std::string ShortDateTime(TDateTime v) { return AsString<FormatShortDateTime>(v); }
+std::string YmdSlashed(TDateTime v) {
+  return AsString<FormatYmdSlashed>(v);
+}
+std::string ShortDate(TDateTime v) {
+  return AsString<FormatShortDate>(v);
+}
+std::string Hms(TDateTime v) {
+  return AsString<FormatHms>(v);
+}
+std::string MdySlashed(TDateTime v) {
+  return AsString<FormatMdySlashed>(v);
+}
+std::string Yymmdd(TDateTime v) {
+  return AsString<FormatYymmdd>(v);
+}
+std::string Hhnnss(TDateTime v) {
+  return AsString<FormatHhnnss>(v);
+}
+std::string MonthDay(TDateTime v) {
+  return AsString<FormatMonthDay>(v);
+}
+std::string ShortDateTime(TDateTime v) {
+  return AsString<FormatShortDateTime>(v);
+}
 
 std::string LogStamp(TDateTime v) {
   char buf[32];
@@ -310,8 +330,8 @@ std::optional<TDateTime> ParseIsoDateTime(std::string_view text) {
     return ReadNumber(s.substr(0, at + len), &p, static_cast<int>(len), out) && p == at + len;
   };
   int y, mo, d, h, mi, se;
-  if (!num(0, 4, &y) || !num(5, 2, &mo) || !num(8, 2, &d) || !num(11, 2, &h) ||
-      !num(14, 2, &mi) || !num(17, 2, &se)) {
+  if (!num(0, 4, &y) || !num(5, 2, &mo) || !num(8, 2, &d) || !num(11, 2, &h) || !num(14, 2, &mi) ||
+      !num(17, 2, &se)) {
     return std::nullopt;
   }
   if (!IsValidDate(y, mo, d) || h > 23 || mi > 59 || se > 59) return std::nullopt;

@@ -72,13 +72,13 @@ TDateTime TruncateToSecond(TDateTime time_of_day);
 // --- Formatting -------------------------------------------------------------
 // Pattern letters: yyyy/yy year, mm/m month, dd/d day, hh hour, nn minute,
 // ss second; two-letter fields are zero-padded.
-char* FormatYmdSlashed(char* out, TDateTime v);     // "yyyy/mm/dd", 10 chars
-char* FormatShortDate(char* out, TDateTime v);      // "yyyy/m/d", 8..10 chars
-char* FormatHms(char* out, TDateTime v);            // "hh:nn:ss", 8 chars
-char* FormatMdySlashed(char* out, TDateTime v);     // "mm/dd/yyyy", 10 chars
-char* FormatYymmdd(char* out, TDateTime v);         // "yymmdd", 6 chars
-char* FormatHhnnss(char* out, TDateTime v);         // "hhnnss", 6 chars
-char* FormatMonthDay(char* out, TDateTime v);       // "mm/dd", 5 chars
+char* FormatYmdSlashed(char* out, TDateTime v);  // "yyyy/mm/dd", 10 chars
+char* FormatShortDate(char* out, TDateTime v);   // "yyyy/m/d", 8..10 chars
+char* FormatHms(char* out, TDateTime v);         // "hh:nn:ss", 8 chars
+char* FormatMdySlashed(char* out, TDateTime v);  // "mm/dd/yyyy", 10 chars
+char* FormatYymmdd(char* out, TDateTime v);      // "yymmdd", 6 chars
+char* FormatHhnnss(char* out, TDateTime v);      // "hhnnss", 6 chars
+char* FormatMonthDay(char* out, TDateTime v);    // "mm/dd", 5 chars
 // The date-time column's stored text form: the short date, then, when the time
 // of day is not midnight, a blank and "hh:nn:ss".
 char* FormatShortDateTime(char* out, TDateTime v);  // at most 19 chars

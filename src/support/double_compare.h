@@ -12,7 +12,9 @@ namespace morvane {
 inline constexpr double kDoubleTolerance = 1e-8;
 
 // True when |a - b| < 1e-8 (strictly less).
-inline bool IsDoubleEqual(double a, double b) { return std::fabs(a - b) < kDoubleTolerance; }
+inline bool IsDoubleEqual(double a, double b) {
+  return std::fabs(a - b) < kDoubleTolerance;
+}
 
 // 0 when IsDoubleEqual(a, b); otherwise 1 when a > b and -1 when a < b.
 inline int CompareDouble(double a, double b) {

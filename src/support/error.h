@@ -50,7 +50,9 @@ class EInOutError : public Exception {
 };
 
 // The message text of any caught exception, for log lines.
-inline std::string MessageOf(const std::exception& e) { return e.what(); }
+inline std::string MessageOf(const std::exception& e) {
+  return e.what();
+}
 
 // The class name of any caught exception: ours report their own; anything
 // else from the standard library is reported as "Exception".

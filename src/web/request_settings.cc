@@ -27,7 +27,11 @@ RequestSettings ReadRequestSettings() {
   return s;
 }
 
-bool ExecutionTickOnly() { return g_execution_tick_only.load(std::memory_order_relaxed); }
-void ResetExecutionTickOnlyForTesting() { g_execution_tick_only.store(false); }
+bool ExecutionTickOnly() {
+  return g_execution_tick_only.load(std::memory_order_relaxed);
+}
+void ResetExecutionTickOnlyForTesting() {
+  g_execution_tick_only.store(false);
+}
 
 }  // namespace morvane

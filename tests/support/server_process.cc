@@ -66,7 +66,9 @@ ServerProcess::ServerProcess(const std::filesystem::path& work_dir,
   port_ = std::stoi(m[1]);
 }
 
-ServerProcess::~ServerProcess() { Stop(); }
+ServerProcess::~ServerProcess() {
+  Stop();
+}
 
 int ServerProcess::Stop() {
   if (pid_ <= 0) return 0;
@@ -141,7 +143,8 @@ HttpAnswer RawHttp(int port, const std::string& request) {
 }
 
 HttpAnswer HttpGet(int port, const std::string& target) {
-  return RawHttp(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  return RawHttp(port,
+                 "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
 }
 
 HttpAnswer HttpPost(int port, const std::string& target, const std::string& body) {

@@ -18,7 +18,8 @@ namespace morvane::testing {
 // waits; Stop returns the exit status.
 class ServerProcess {
  public:
-  ServerProcess(const std::filesystem::path& work_dir, const std::map<std::string, std::string>& env,
+  ServerProcess(const std::filesystem::path& work_dir,
+                const std::map<std::string, std::string>& env,
                 const std::vector<std::string>& extra_args = {});
   ~ServerProcess();
   ServerProcess(const ServerProcess&) = delete;
@@ -39,8 +40,8 @@ struct HttpAnswer {
   std::string raw;          // every byte received
   std::string status_line;  // "HTTP/1.1 200 OK"
   int status = 0;
-  std::string headers;      // the header lines as received, each with CR LF
-  std::string body;         // de-chunked when the answer was chunked
+  std::string headers;  // the header lines as received, each with CR LF
+  std::string body;     // de-chunked when the answer was chunked
   bool chunked = false;
 };
 

@@ -91,17 +91,20 @@ void AdminExec(const std::string& conninfo, const std::string& sql) {
 }  // namespace
 
 ScratchPostgresDb::ScratchPostgresDb() : admin_(PostgresConnInfo()) {
-  if (admin_.empty()) throw std::runtime_error("no PostgreSQL test cluster (MORVANE_TEST_PG_STATE)");
+  if (admin_.empty())
+    throw std::runtime_error("no PostgreSQL test cluster (MORVANE_TEST_PG_STATE)");
   static std::atomic<int> seq{0};
   std::random_device rd;
-  name_ = "t" + std::to_string(getpid()) + "_" + std::to_string(seq++) + "_" + std::to_string(rd() % 100000);
+  name_ = "t" + std::to_string(getpid()) + "_" + std::to_string(seq++) + "_" +
+          std::to_string(rd() % 100000);
   AdminExec(admin_, "CREATE DATABASE " + name_);
   // Replace dbname=... of the admin string.
   conninfo_ = admin_;
   auto pos = conninfo_.find("dbname=");
   if (pos != std::string::npos) {
     auto end = conninfo_.find(' ', pos);
-    conninfo_.replace(pos, end == std::string::npos ? std::string::npos : end - pos, "dbname=" + name_);
+    conninfo_.replace(pos, end == std::string::npos ? std::string::npos : end - pos,
+                      "dbname=" + name_);
   } else {
     conninfo_ += " dbname=" + name_;
   }

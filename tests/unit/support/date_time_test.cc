@@ -74,8 +74,8 @@ TEST(DateTime, ParsingAcceptsTheShortFormsAndRejectsImpossibleValues) {
   EXPECT_EQ(ParseTimeOfDay("09:50:00"), EncodeTime(9, 50, 0));
   EXPECT_EQ(ParseTimeOfDay("23:59:59"), EncodeTime(23, 59, 59));
   EXPECT_EQ(ParseTimeOfDay("10:00:00.5"), EncodeTime(10, 0, 0, 500));
-  for (const char* bad : {"25:00", "24:00", "10:60", "10:00:60", "10", "", "10:00:00:00", "a:b",
-                          "10:00 pm"}) {
+  for (const char* bad :
+       {"25:00", "24:00", "10:60", "10:00:60", "10", "", "10:00:00:00", "a:b", "10:00 pm"}) {
     EXPECT_FALSE(ParseTimeOfDay(bad).has_value()) << bad;
   }
   EXPECT_EQ(ParseIsoDateTime("2003-07-05 10:30:00"), EncodeDateTime({2003, 7, 5}, {10, 30, 0, 0}));
@@ -100,8 +100,8 @@ TEST(IntParse, FollowsTheFieldRules) {
   EXPECT_EQ(ParseInt32("-$10"), -16);
   EXPECT_EQ(ParseInt32("2147483647"), 2147483647);
   EXPECT_EQ(ParseInt32("-2147483648"), INT32_MIN);
-  for (const char* bad : {"", " ", "abc", "25 ", "2147483648", "-2147483649", "99999999999999999999",
-                          "$", "0x", "1.5", "+", "- 1", "$G"}) {
+  for (const char* bad : {"", " ", "abc", "25 ", "2147483648", "-2147483649",
+                          "99999999999999999999", "$", "0x", "1.5", "+", "- 1", "$G"}) {
     EXPECT_FALSE(ParseInt32(bad).has_value()) << bad;
   }
   EXPECT_EQ(ParseInt32Or("letters", 300), 300);

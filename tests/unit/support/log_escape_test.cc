@@ -7,7 +7,8 @@ namespace {
 
 TEST(LogEscape, ControlCharactersCannotBreakALine) {
   EXPECT_EQ(LogEscape("0005"), "0005");
-  EXPECT_EQ(LogEscape("00\r\n2026/01/01 00:00:00 =>forged"), "00\\x0D\\x0A2026/01/01 00:00:00 =>forged");
+  EXPECT_EQ(LogEscape("00\r\n2026/01/01 00:00:00 =>forged"),
+            "00\\x0D\\x0A2026/01/01 00:00:00 =>forged");
   EXPECT_EQ(LogEscape(std::string_view("a\0b", 3)), "a\\x00b");
   EXPECT_EQ(LogEscape("tab\there\x7f"), "tab\\x09here\\x7F");
   // A literal "\x0D" typed by a client stays distinguishable from an escaped CR.
