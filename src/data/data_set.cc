@@ -18,6 +18,8 @@ void Cursor::Seek(std::span<const TTable::KeyValue>) {
   throw EDatabaseError("This data set has no index to search");
 }
 
+TDataSet::TDataSet() = default;
+
 TDataSet::~TDataSet() {
   cursor_.reset();
   if (database_ != nullptr) database_->Detach(this);

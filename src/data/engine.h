@@ -279,7 +279,7 @@ class TDataSet {
   TField& Fields(int i) { return *bound_[static_cast<size_t>(i)]; }
 
  protected:
-  TDataSet() = default;
+  TDataSet();
   // Makes the cursor for Open; the data set then reads its first row.
   virtual std::unique_ptr<Cursor> MakeCursor() = 0;
   // Drops prepared statements kept across Opens (the link is going away).

@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <deque>
 
 #include "data/sql_params.h"
 #include "data/store_text.h"
@@ -113,7 +114,7 @@ class TextParams {
 
  private:
   std::vector<const char*> values_;
-  std::vector<std::array<char, 32>> buffers_;  // stable: only grows
+  std::deque<std::array<char, 32>> buffers_;  // grows without moving what it holds
   size_t used_ = 0;
 };
 
@@ -188,6 +189,10 @@ class PgConnection : public Connection {
       PQfinish(conn_);
       throw EDatabaseError("Cannot connect to alias '" + alias_ + "': " + msg);
     }
+    // Server notices ("already exists, skipping") are not failures; they
+    // must not reach the host process's stderr.
+    PQsetNoticeProcessor(
+        conn_, [](void*, const char*) {}, nullptr);
     // Fixed text forms, whatever the server's defaults: ISO dates, shortest
     // exact floats, UTF-8.
     Exec("SET client_encoding = 'UTF8'; SET DateStyle = 'ISO, YMD'; SET extra_float_digits = 1");
@@ -266,13 +271,20 @@ class PgConnection : public Connection {
     }
     call += ")";
     auto c = std::make_unique<PgCursor>(this, call, std::move(inputs));
-    c->Start();
+    try {
+      c->Start();
+    } catch (const EDatabaseError& e) {
+      throw EDatabaseError("Cannot call stored procedure '" + name + "': " + e.Message());
+    }
     return c;
   }
 
   // --- For cursors and statements. ---
   Result Exec(const std::string& sql, const TextParams& p = TextParams()) {
-    Result r(PQexecParams(conn_, sql.c_str(), p.Count(), nullptr, p.Values(), nullptr, nullptr, 0));
+    // Without parameters, PQexec: a script of several statements is allowed.
+    Result r(p.Count() == 0 ? PQexec(conn_, sql.c_str())
+                            : PQexecParams(conn_, sql.c_str(), p.Count(), nullptr, p.Values(),
+                                           nullptr, nullptr, 0));
     Check(r, sql);
     return r;
   }

@@ -36,6 +36,18 @@ void PrepareStmt(const std::string& alias, const DbPtr& db, const std::string& s
 
 namespace {
 
+std::string Collate(const IndexColumn& k) {
+  if (k.collation.empty() || strcasecmp(k.collation.c_str(), "BINARY") == 0) return {};
+  return " COLLATE " + k.collation;
+}
+
+std::string OrderBy(const std::vector<IndexColumn>& key) {
+  std::string order;
+  for (const IndexColumn& k : key)
+    order += (order.empty() ? " ORDER BY " : ", ") + Quote(k.name) + Collate(k);
+  return order;
+}
+
 void BindParam(sqlite3_stmt* s, int i, const TParam& p) {
   const TParam::Value& v = p.GetValue();
   switch (v.index()) {
@@ -62,6 +74,8 @@ void BindParam(sqlite3_stmt* s, int i, const TParam& p) {
     }
   }
 }
+
+void ReadDynamic(sqlite3_stmt* s, int i, TField* f);
 
 // Writes column `i` of the current row into `f` by the field's kind.
 void ReadColumn(sqlite3_stmt* s, int i, TField* f) {
@@ -106,16 +120,26 @@ void ReadColumn(sqlite3_stmt* s, int i, TField* f) {
     case FieldType::kUnknown:
       break;
   }
-  // No declared kind: the value's own kind decides, row by row.
-  if (kind == SQLITE_INTEGER) {
-    f->SetType(FieldType::kInteger);
-  } else if (kind == SQLITE_FLOAT) {
-    f->SetType(FieldType::kFloat);
-  } else {
-    f->SetType(FieldType::kText);
+  ReadDynamic(s, i, f);
+}
+
+// A column of no known kind: the value's own kind decides, row by row.
+void ReadDynamic(sqlite3_stmt* s, int i, TField* f) {
+  switch (sqlite3_column_type(s, i)) {
+    case SQLITE_NULL:
+      f->SetNull();
+      return;
+    case SQLITE_INTEGER:
+      f->SetType(FieldType::kInteger);
+      break;
+    case SQLITE_FLOAT:
+      f->SetType(FieldType::kFloat);
+      break;
+    default:
+      f->SetType(FieldType::kText);
+      break;
   }
   ReadColumn(s, i, f);
-  f->SetType(FieldType::kUnknown);
 }
 
 // Rows of one prepared SELECT; tables add the index seek.
@@ -133,8 +157,20 @@ class SqliteCursor : public Cursor {
       return false;
     }
     if (rc != SQLITE_ROW) Fail(alias_, db_->handle, "Cannot read the next row");
-    const int n = static_cast<int>(fields.size());
-    for (int i = 0; i < n; ++i) ReadColumn(current_, i, fields[static_cast<size_t>(i)]);
+    const size_t n = fields.size();
+    if (dynamic_.size() != n) {
+      // Fields that neither the store nor the caller typed follow the values.
+      dynamic_.resize(n);
+      for (size_t i = 0; i < n; ++i) dynamic_[i] = fields[i]->DataType() == FieldType::kUnknown;
+    }
+    for (size_t i = 0; i < n; ++i) {
+      const int col = static_cast<int>(i);
+      if (dynamic_[i]) {
+        ReadDynamic(current_, col, fields[i]);
+      } else {
+        ReadColumn(current_, col, fields[i]);
+      }
+    }
     return true;
   }
 
@@ -169,6 +205,7 @@ class SqliteCursor : public Cursor {
   sqlite3_stmt* current_ = nullptr;
   std::string count_sql_;
   std::vector<ColumnInfo> columns_;
+  std::vector<bool> dynamic_;  // by column, fixed at the first row
   bool done_ = false;
 };
 
@@ -221,19 +258,13 @@ class SqliteTableCursor : public SqliteCursor {
         key_(std::move(key)) {}
 
   void Init() {
-    std::string order;
-    for (const IndexColumn& k : key_) {
-      order += order.empty() ? " ORDER BY " : ", ";
-      order += KeyExpr(k);
-    }
-    const std::string from = "SELECT * FROM " + Quote(table_);
-    Start(from + order, "SELECT count(*) FROM " + Quote(table_));
+    Start("SELECT * FROM " + Quote(table_) + OrderBy(key_),
+          "SELECT count(*) FROM " + Quote(table_));
     for (IndexColumn& k : key_) {
       for (const ColumnInfo& c : columns_) {
         if (strcasecmp(c.name.c_str(), k.name.c_str()) == 0) k.type = c.type;
       }
     }
-    order_ = order;
   }
 
   void Seek(std::span<const TTable::KeyValue> key) override {
@@ -250,16 +281,8 @@ class SqliteTableCursor : public SqliteCursor {
     if (!st) {
       // A row-value comparison over a prefix of the index lets SQLite start
       // the scan at the key instead of reading the table from its top.
-      std::string lhs, rhs;
-      for (size_t i = 0; i < k; ++i) {
-        lhs += (i ? ", " : "") + KeyExpr(key_[i]);
-        rhs += (i ? ", ?" : "?") + std::to_string(i + 1);
-      }
       st = std::make_unique<Stmt>();
-      PrepareStmt(
-          alias_, db_,
-          "SELECT * FROM " + Quote(table_) + " WHERE (" + lhs + ") >= (" + rhs + ")" + order_,
-          st.get());
+      PrepareStmt(alias_, db_, SeekSql(table_, key_, k), st.get());
     }
     sqlite3_reset(st->s);
     for (size_t i = 0; i < k; ++i) BindKey(st->s, static_cast<int>(i + 1), key_[i].type, key[i]);
@@ -268,14 +291,6 @@ class SqliteTableCursor : public SqliteCursor {
   }
 
  private:
-  static std::string KeyExpr(const IndexColumn& k) {
-    std::string e = Quote(k.name);
-    if (!k.collation.empty() && strcasecmp(k.collation.c_str(), "BINARY") != 0) {
-      e += " COLLATE " + k.collation;
-    }
-    return e;
-  }
-
   static void BindKey(sqlite3_stmt* s, int i, FieldType type, const TTable::KeyValue& v) {
     if (const auto* text = std::get_if<std::string>(&v)) {
       sqlite3_bind_text(s, i, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
@@ -304,7 +319,6 @@ class SqliteTableCursor : public SqliteCursor {
 
   std::string table_;
   std::vector<IndexColumn> key_;
-  std::string order_;
   std::vector<std::unique_ptr<Stmt>> seek_;  // by key length - 1
 };
 
@@ -343,6 +357,17 @@ class SqliteStatement : public Statement {
 };
 
 }  // namespace
+
+std::string SeekSql(const std::string& table, const std::vector<IndexColumn>& key, size_t k) {
+  // The collation goes on the value side: SQLite then still recognises the
+  // bare columns as the index's and seeks instead of scanning.
+  std::string lhs, rhs;
+  for (size_t i = 0; i < k; ++i) {
+    lhs += (i ? ", " : "") + Quote(key[i].name);
+    rhs += (i ? ", ?" : "?") + std::to_string(i + 1) + Collate(key[i]);
+  }
+  return "SELECT * FROM " + Quote(table) + " WHERE (" + lhs + ") >= (" + rhs + ")" + OrderBy(key);
+}
 
 std::unique_ptr<Cursor> MakeQueryCursor(const std::string& alias, DbPtr db, const std::string& sql,
                                         std::span<const TParam> params, bool by_name) {

@@ -51,6 +51,10 @@ std::unique_ptr<Cursor> MakeQueryCursor(const std::string& alias, DbPtr db, cons
 // Rows of `table` in the order of `key` (empty: the file's order).
 std::unique_ptr<Cursor> MakeTableCursor(const std::string& alias, DbPtr db,
                                         const std::string& table, std::vector<IndexColumn> key);
+// The statement that finds the first row at or after a key of the first `k`
+// columns of `key`, in index order.
+std::string SeekSql(const std::string& table, const std::vector<IndexColumn>& key, size_t k);
+
 std::unique_ptr<Statement> MakeStatement(const std::string& alias, DbPtr db,
                                          const std::string& sql);
 

@@ -129,9 +129,13 @@ char* FormatStoreTime(char* out, TDateTime v) {
 }
 
 char* FormatStoreDateTime(char* out, TDateTime v) {
+  // A value without a date part is a time of day (1899-12-30 is never a
+  // trading day), and a value without a time part is a day.
+  const bool has_date = DateOf(v) != 0;
+  const bool has_time = DecodeTime(v) != CivilTime{};
+  if (!has_date && has_time) return FormatStoreTime(out, v);
   out = FormatStoreDate(out, v);
-  const CivilTime t = DecodeTime(v);
-  if (t == CivilTime{}) return out;
+  if (!has_time) return out;
   *out++ = ' ';
   return FormatStoreTime(out, v);
 }

@@ -24,7 +24,8 @@ bool ParseStoreDateTime(std::string_view text, TDateTime* out);
 // The ".fff" part is written only when the milliseconds are not zero.
 char* FormatStoreDate(char* out, TDateTime v);  // at most 10 chars
 char* FormatStoreTime(char* out, TDateTime v);  // at most 12 chars
-// The date alone for a whole day, else the date, a blank and the time.
+// The date alone for a whole day, the time alone for a value without a
+// date part (a time of day), else the date, a blank and the time.
 char* FormatStoreDateTime(char* out, TDateTime v);  // at most 23 chars
 
 inline constexpr size_t kStoreTextMax = 24;
