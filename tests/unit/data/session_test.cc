@@ -1,0 +1,48 @@
+// Engine sessions: automatic names with the lowest free number, and lookup.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "data/engine.h"
+
+namespace morvane::db {
+namespace {
+
+int NumberOf(const TSession& s) {
+  const std::string& n = s.SessionName();
+  EXPECT_EQ(n.rfind("HistSession_", 0), 0u) << n;
+  return std::stoi(n.substr(12));
+}
+
+TEST(SessionTest, AutomaticNamesTakeTheLowestFreeNumber) {
+  auto first = TSession::MakeAutoNamed();
+  auto second = TSession::MakeAutoNamed();
+  const int n1 = NumberOf(*first);
+  EXPECT_EQ(NumberOf(*second), n1 + 1);
+  EXPECT_TRUE(first->Active());
+  const std::string freed = first->SessionName();
+  first.reset();
+  EXPECT_EQ(TSession::FindSession(freed), nullptr);
+  auto third = TSession::MakeAutoNamed();
+  EXPECT_EQ(third->SessionName(), freed);
+  EXPECT_EQ(TSession::FindSession(freed), third.get());
+}
+
+TEST(SessionTest, OpenFindsOrMakesAndCurrentFollows) {
+  TSession* s = TSession::OpenSession("104512000000A0");
+  ASSERT_NE(s, nullptr);
+  EXPECT_TRUE(s->Active());
+  EXPECT_EQ(TSession::OpenSession("104512000000A0"), s);
+  EXPECT_EQ(TSession::FindSession("104512000000A0"), s);
+  TSession::MakeCurrent(s);
+  EXPECT_EQ(TSession::Current(), s);
+  EXPECT_THROW(TSession("104512000000A0"), EDatabaseError);
+
+  auto own = std::make_unique<TSession>("transient");
+  TSession::MakeCurrent(own.get());
+  own.reset();
+  EXPECT_EQ(TSession::Current(), nullptr);  // never left dangling
+}
+
+}  // namespace
+}  // namespace morvane::db

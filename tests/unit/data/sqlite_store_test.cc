@@ -1,0 +1,101 @@
+// What only the SQLite driver does: directories of table files, the index
+// seek's query plan, and procedures kept in a table.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <string>
+
+#include "data/engine.h"
+#include "data/sqlite_cursor.h"
+#include "engine_stores.h"
+
+namespace morvane::db::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SqliteStoreTest : public StoreTest {};
+
+TEST_P(SqliteStoreTest, DirectoryKeepsEachTableInItsOwnFile) {
+  TDatabase ticks;
+  ticks.SetAliasName("TICKS");
+  CreateDayTable(ticks, "hist030509");
+  AddTick(ticks, "hist030509", "0005", EncodeTime(9, 30, 0), 80.5);
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "ticks" / "hist030509.db"));
+
+  TTable t;
+  t.SetDatabase(&ticks);
+  t.SetTableName("hist030510");
+  EXPECT_FALSE(t.Exists());
+  EXPECT_FALSE(fs::exists(dir_ / "ticks" / "hist030510.db"));  // asking creates nothing
+  insert_.reset();
+  ticks.Close();
+
+  // Read-only, as the tick generators open it.
+  ticks.SetReadOnly(true);
+  t.SetTableName("hist030509");
+  t.SetIndexName("SymbolTime");
+  ASSERT_TRUE(t.Exists());
+  t.Open();
+  t.FindNearest({std::string("0005")});
+  ASSERT_FALSE(t.Eof());
+  EXPECT_EQ(t.FieldByName("Price").AsString(), "80.5");
+  EXPECT_EQ(t.FieldByName("Date").AsString(), "2003/5/9");
+  EXPECT_THROW(ticks.ExecuteDirect("DELETE FROM hist030509"), EDatabaseError);
+}
+
+TEST_P(SqliteStoreTest, DirectoryStatementMustNameATable) {
+  TDatabase ticks;
+  ticks.SetAliasName("TICKS");
+  EXPECT_THROW(ticks.ExecuteDirect("SELECT 1"), EDatabaseError);
+  EXPECT_THROW(ticks.ExecuteDirect("INSERT INTO hist000101 VALUES (1)"), EDatabaseError);
+}
+
+TEST_P(SqliteStoreTest, SeekUsesTheSymbolTimeIndex) {
+  CreateDayTable(db_, "hist030509");
+  db_.Close();
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_ / "store.db").c_str(), &raw), SQLITE_OK);
+  const std::vector<sqlite::IndexColumn> key = {{"Symbol", "NOCASE", FieldType::kText},
+                                                {"Time", "BINARY", FieldType::kTime}};
+  for (size_t k = 1; k <= 2; ++k) {
+    const std::string sql = "EXPLAIN QUERY PLAN " + sqlite::SeekSql("hist030509", key, k);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(raw, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
+    std::string plan;
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      plan += reinterpret_cast<const char*>(sqlite3_column_text(st, 3));
+      plan += "; ";
+    }
+    sqlite3_finalize(st);
+    // A search starts at the key; a scan would read the day from its top.
+    EXPECT_NE(plan.find("SEARCH"), std::string::npos) << plan;
+    EXPECT_NE(plan.find("SymbolTime"), std::string::npos) << plan;
+    EXPECT_EQ(plan.find("TEMP B-TREE"), std::string::npos) << plan;  // no sort
+  }
+  sqlite3_close(raw);
+}
+
+TEST_P(SqliteStoreTest, ProcedureWithoutItsTableIsAClearError) {
+  TStoredProc sp;
+  sp.SetDatabase(&db_);
+  sp.SetStoredProcName("QueryMarketSession;1");
+  try {
+    sp.Open();
+    FAIL();
+  } catch (const EDatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("morvane_procedures"), std::string::npos) << e.what();
+  }
+}
+
+TEST_P(SqliteStoreTest, MissingDatabaseFileIsAnErrorWhenReadOnly) {
+  db_.SetReadOnly(true);
+  EXPECT_THROW(db_.Open(), EDatabaseError);
+  EXPECT_FALSE(fs::exists(dir_ / "store.db"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Drivers, SqliteStoreTest, ::testing::Values(Driver::kSqlite), DriverLabel);
+
+}  // namespace
+}  // namespace morvane::db::testing
