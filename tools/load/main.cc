@@ -94,46 +94,8 @@ int PositiveInt(const std::string& option, const std::string& text) {
   return *v;
 }
 
-const char* RoleName(StoreRole role) {
-  switch (role) {
-    case StoreRole::kTicks:
-      return "daily tick tables";
-    case StoreRole::kDaily:
-      return "daily bars and names";
-    case StoreRole::kBars:
-      return "base bars and sessions";
-    case StoreRole::kOrders:
-      return "valid products and interval tables";
-  }
-  return "";
-}
-
 int Init(const std::string& override_alias) {
-  StoreConnections stores;
-  int done = 0;
-  for (StoreRole role :
-       {StoreRole::kTicks, StoreRole::kDaily, StoreRole::kBars, StoreRole::kOrders}) {
-    const std::string alias = AliasFor(role, override_alias);
-    try {
-      db::LookUpAlias(alias);
-    } catch (const EDatabaseError& e) {
-      std::cout << "init: " << RoleName(role) << ": skipped (" << e.what() << ")\n";
-      continue;
-    }
-    db::TDatabase* db = stores.Get(alias);
-    const StoreDriver driver = DriverOf(db);
-    db->StartTransaction();
-    try {
-      for (const std::string& sql : SchemaStatements(role, driver)) db->ExecuteDirect(sql);
-      db->Commit();
-    } catch (...) {
-      stores.RollbackAll();
-      throw;
-    }
-    std::cout << "init: " << RoleName(role) << ": alias " << alias << " ready\n";
-    ++done;
-  }
-  if (done == 0) throw LoadError("init: none of the stores' aliases is in the alias file");
+  for (const std::string& line : InitStores(override_alias)) std::cout << "init: " << line << "\n";
   return 0;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "data/alias_file.h"
+#include "load_error.h"
 #include "support/settings_location.h"
 
 namespace morvane::load {
@@ -57,6 +59,54 @@ void StoreConnections::RollbackAll() noexcept {
       // The link is gone; the store drops the transaction with it.
     }
   }
+}
+
+namespace {
+
+const char* RoleName(StoreRole role) {
+  switch (role) {
+    case StoreRole::kTicks:
+      return "daily tick tables";
+    case StoreRole::kDaily:
+      return "daily bars and names";
+    case StoreRole::kBars:
+      return "base bars and sessions";
+    case StoreRole::kOrders:
+      return "valid products and interval tables";
+  }
+  return "";
+}
+
+}  // namespace
+
+std::vector<std::string> InitStores(const std::string& override_alias) {
+  StoreConnections stores;
+  std::vector<std::string> report;
+  int done = 0;
+  for (StoreRole role :
+       {StoreRole::kTicks, StoreRole::kDaily, StoreRole::kBars, StoreRole::kOrders}) {
+    const std::string alias = AliasFor(role, override_alias);
+    try {
+      db::LookUpAlias(alias);
+    } catch (const EDatabaseError& e) {
+      report.push_back(std::string(RoleName(role)) + ": skipped (" + e.what() + ")");
+      continue;
+    }
+    db::TDatabase* db = stores.Get(alias);
+    const StoreDriver driver = DriverOf(db);
+    db->StartTransaction();
+    try {
+      for (const std::string& sql : SchemaStatements(role, driver)) db->ExecuteDirect(sql);
+      db->Commit();
+    } catch (...) {
+      stores.RollbackAll();
+      throw;
+    }
+    report.push_back(std::string(RoleName(role)) + ": alias " + alias + " ready");
+    ++done;
+  }
+  if (done == 0) throw LoadError("init: none of the stores' aliases is in the alias file");
+  return report;
 }
 
 }  // namespace morvane::load

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "data/engine.h"
 #include "store_schema.h"
@@ -30,6 +31,13 @@ class StoreConnections {
  private:
   std::map<std::string, std::unique_ptr<db::TDatabase>> dbs_;
 };
+
+// `init`: creates the fixed objects of every store whose alias is in the
+// alias file (SchemaStatements), each store in one transaction. Returns one
+// line per store saying what was done or why it was skipped. Raises
+// EDatabaseError when a store fails, LoadError when no store's alias is
+// in the alias file.
+std::vector<std::string> InitStores(const std::string& override_alias);
 
 }  // namespace morvane::load
 
