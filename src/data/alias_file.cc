@@ -3,10 +3,11 @@
 #include <dlfcn.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <system_error>
 
 #include "support/error.h"
+#include "support/ini_file.h"
+#include "support/settings_location.h"
 
 namespace morvane::db {
 namespace {
@@ -32,18 +33,6 @@ fs::path OwnDirectory() {
   return ec ? fs::path(info.dli_fname).parent_path() : p.parent_path();
 }
 
-fs::path SystemConfigDirectory() {
-  const char* env = std::getenv("MORVANE_SYSCONFDIR");
-  return (env != nullptr && *env != '\0') ? fs::path(env) : fs::path("/etc/morvane");
-}
-
-std::string_view Trim(std::string_view s) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!s.empty() && blank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && blank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -55,41 +44,6 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
   return true;
 }
 
-struct Entries {
-  bool found = false;
-  std::string driver, path, conninfo;
-};
-
-// Reads the entries of section `alias`. Lines starting with ';' or '#' are
-// comments; a key may appear once per section (the last one wins).
-Entries ReadSection(const fs::path& file, const std::string& alias) {
-  std::ifstream in(file);
-  if (!in) throw EDatabaseError("Cannot read alias file " + file.string());
-  Entries e;
-  bool inside = false;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::string_view l = Trim(line);
-    if (l.empty() || l.front() == ';' || l.front() == '#') continue;
-    if (l.front() == '[') {
-      const size_t close = l.find(']');
-      inside =
-          close != std::string_view::npos && SameIgnoringCase(Trim(l.substr(1, close - 1)), alias);
-      e.found = e.found || inside;
-      continue;
-    }
-    if (!inside) continue;
-    const size_t eq = l.find('=');
-    if (eq == std::string_view::npos) continue;
-    const std::string_view key = Trim(l.substr(0, eq));
-    const std::string value(Trim(l.substr(eq + 1)));
-    if (SameIgnoringCase(key, "DRIVER")) e.driver = value;
-    if (SameIgnoringCase(key, "PATH")) e.path = value;
-    if (SameIgnoringCase(key, "CONNINFO")) e.conninfo = value;
-  }
-  return e;
-}
-
 }  // namespace
 
 fs::path FindAliasFile() {
@@ -99,7 +53,7 @@ fs::path FindAliasFile() {
   std::error_code ec;
   const fs::path candidates[] = {fs::current_path(ec) / kAliasFileName,
                                  OwnDirectory() / kAliasFileName,
-                                 SystemConfigDirectory() / kAliasFileName};
+                                 fs::path(SystemConfigDir()) / kAliasFileName};
   for (const fs::path& p : candidates) {
     if (IsFile(p)) return p;
   }
@@ -116,10 +70,14 @@ AliasConfig LookUpAlias(const std::string& name) {
     throw EDatabaseError("Unknown alias '" + name + "': alias file " + file.string() +
                          " does not exist");
   }
-  const Entries e = ReadSection(file, name);
-  if (!e.found) {
+  const TIniFile ini(file.string());
+  if (ini.ReadSectionValues(name).empty()) {
     throw EDatabaseError("Unknown alias '" + name + "' (not in " + file.string() + ")");
   }
+  struct {
+    std::string driver, path, conninfo;
+  } e{ini.ReadString(name, "DRIVER", ""), ini.ReadString(name, "PATH", ""),
+      ini.ReadString(name, "CONNINFO", "")};
   AliasConfig a;
   a.name = name;
   if (SameIgnoringCase(e.driver, "SQLITE")) {

@@ -1,6 +1,7 @@
 // The alias file, aliases.ini: which store each alias names.
 //
-// One section per alias (section names match ignoring letter case):
+// An INI file read by the settings-file rules (support/ini_file.h), one
+// section per alias (section names match ignoring letter case):
 //   [HISTDATA]
 //   DRIVER=SQLITE
 //   PATH=data/ticks/          a directory: each table is its own <table>.db
@@ -12,7 +13,8 @@
 // The file is MORVANE_ALIASES when that variable is set (a full path);
 // otherwise "aliases.ini" in the current directory, then in the directory of
 // the library holding this code, then in the system configuration directory
-// ($MORVANE_SYSCONFDIR, else /etc/morvane). It is read afresh on every lookup,
+// ($MORVANE_SYSCONFDIR, else /etc/morvane). Unlike the settings file, an alias
+// file is never downloaded. It is read afresh on every lookup,
 // so an edited file takes effect at the next connect.
 #ifndef MORVANE_DATA_ALIAS_FILE_H_
 #define MORVANE_DATA_ALIAS_FILE_H_
