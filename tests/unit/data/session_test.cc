@@ -1,7 +1,10 @@
 // Engine sessions: automatic names with the lowest free number, and lookup.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "data/engine.h"
 
@@ -26,6 +29,19 @@ TEST(SessionTest, AutomaticNamesTakeTheLowestFreeNumber) {
   auto third = TSession::MakeAutoNamed();
   EXPECT_EQ(third->SessionName(), freed);
   EXPECT_EQ(TSession::FindSession(freed), third.get());
+}
+
+TEST(SessionTest, ConcurrentModulesNeverShareANumber) {
+  constexpr int kThreads = 8;
+  std::vector<std::unique_ptr<TSession>> made(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&made, i] { made[static_cast<size_t>(i)] = TSession::MakeAutoNamed(); });
+  }
+  for (std::thread& t : threads) t.join();
+  std::set<std::string> names;
+  for (const auto& s : made) names.insert(s->SessionName());
+  EXPECT_EQ(names.size(), static_cast<size_t>(kThreads));
 }
 
 TEST(SessionTest, OpenFindsOrMakesAndCurrentFollows) {
