@@ -152,6 +152,9 @@ class TSession {
   // Finds the session named `name` or makes it, and makes it active.
   static TSession* OpenSession(const std::string& name);
   static TSession* FindSession(const std::string& name);
+  // Frees a session that OpenSession made (a module's private session when
+  // the module is destroyed); no-op for other names.
+  static void FreeSession(const std::string& name);
   // Makes a session named "HistSession_" plus the lowest number from 1 that
   // no live session holds. The caller owns it; destroying it frees the number.
   static std::unique_ptr<TSession> MakeAutoNamed();

@@ -97,6 +97,20 @@ std::unique_ptr<TSession> TSession::MakeAutoNamed() {
   return s;
 }
 
+void TSession::FreeSession(const std::string& name) {
+  SessionRegistry& r = SessionRegistry::Get();
+  std::unique_ptr<TSession> doomed;
+  {
+    std::lock_guard lock(r.mu);
+    auto it = std::find_if(r.owned.begin(), r.owned.end(),
+                           [&](const auto& s) { return s->name_ == name; });
+    if (it == r.owned.end()) return;
+    doomed = std::move(*it);
+    r.owned.erase(it);
+  }
+  // The destructor takes the lock itself to unregister the name.
+}
+
 void TSession::MakeCurrent(TSession* s) {
   SessionRegistry& r = SessionRegistry::Get();
   std::lock_guard lock(r.mu);

@@ -1,0 +1,145 @@
+#include "web/history_handler.h"
+
+#include <cstdio>
+
+#include "generators/history_generators.h"
+#include "support/clock.h"
+#include "support/log.h"
+#include "support/log_escape.h"
+#include "web/hist_web_module.h"
+#include "web/history_params.h"
+#include "web/record_writer.h"
+#include "web/request_settings.h"
+
+namespace morvane {
+namespace {
+
+// Error messages can carry request text (a field value a conversion refused,
+// a symbol a store echoes back), so they are escaped like the request fields.
+std::string Escaped(const std::exception& e) {
+  return LogEscape(e.what());
+}
+
+// "...(Symbol[%s],timeBegin[%s],timeEnd[%s],dateBegin[%s],dateEnd[%s],DayCount[%d]"
+std::string GeneratorArgs(const HistoryParams& p) {
+  return "(Symbol[" + LogEscape(p.symbol) + "],timeBegin[" + Hms(p.time_begin) + "],timeEnd[" +
+         Hms(p.time_end) + "],dateBegin[" + YmdSlashed(p.date_begin) + "],dateEnd[" +
+         YmdSlashed(p.date_end) + "],DayCount[" + std::to_string(p.day_count) + "]";
+}
+
+void LogGeneratorFailure(const std::exception& e, const char* generator, const HistoryParams& p,
+                         bool with_interval) {
+  std::string line =
+      LogStamp(Now()) + "Exception: " + Escaped(e) + " when " + generator + GeneratorArgs(p);
+  if (with_interval) line += ",interval[" + std::to_string(p.interval) + "]";
+  line += ").";
+  LogLine(line);
+}
+
+// Mode "1": up to three calls in all while the daily store fails with a
+// database error. Each failed attempt closes HistSQLDB so that the next one
+// reconnects; the close note records what the close did ("1" when it was
+// connected, "2" when it is closed afterwards) and is kept across attempts.
+void RunDailyWithRetry(THistData& m, const HistoryParams& p, ResponseSink& response) {
+  std::string close_note;
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    try {
+      GenInterday2(m, p.symbol, response, p.date_begin, p.date_end);
+      return;
+    } catch (const EDatabaseError& e) {
+      if (m.HistSQLDB.Connected()) close_note += "1";
+      m.HistSQLDB.Close();
+      if (!m.HistSQLDB.Connected()) close_note += "2";
+      LogLine("Exception: " + Escaped(e) + ". Retry " + std::to_string(attempt) +
+              ". Close: " + close_note + ".");
+    }
+  }
+}
+
+void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& p,
+              ResponseSink& response) {
+  const std::string& mode = p.mode;
+  if (mode == "0") {
+    GenIntraday(m, p.symbol, response, p.time_begin, p.time_end, p.date_begin, p.date_end, 0,
+                false);
+  } else if (mode == "1") {
+    RunDailyWithRetry(m, p, response);
+  } else if (mode == "2") {
+    GenDelay(m, p.symbol, response);
+  } else if (mode == "3") {
+    try {
+      if (s.calc_mode != "UW") {
+        GenIntraday(m, p.symbol, response, p.time_begin, p.time_end, p.date_begin, p.date_end,
+                    p.day_count, true);
+      } else {
+        GenUWIntraday(m, p.symbol, response, p.time_begin, p.time_end, p.date_begin, p.date_end,
+                      p.no_date_given, p.day_count, false);
+      }
+    } catch (const std::exception& e) {
+      LogGeneratorFailure(e, "DoGenIntraday", p, false);
+    }
+  } else if (mode == "4") {
+    GenInterval(m, p.symbol, p.time_begin, p.time_end, p.date_begin, p.date_end, p.day_count,
+                p.interval);
+  } else if (mode == "5") {
+    GenFastInterval(m, p.symbol, p.interval, p.time_begin, p.time_end, p.date_begin, p.date_end,
+                    p.iunit, p.back_count);
+  } else if (mode == "6") {
+    if (s.db_mode == "PARADOX") {
+      try {
+        GenInterval3(m, s, p.symbol, p.time_begin, p.time_end, p.date_begin, p.date_end,
+                     p.day_count, p.interval);
+      } catch (const std::exception& e) {
+        LogGeneratorFailure(e, "GenInterval3", p, true);
+      }
+    } else {
+      try {
+        LogLine("SQLDB Connected");
+        GenInterval4(m, s, p.symbol, p.time_begin, p.time_end, p.date_begin, p.date_end,
+                     p.day_count, p.interval, p.no_date_given);
+        LogLine("Interval Done");
+      } catch (const std::exception& e) {
+        LogGeneratorFailure(e, "GenInterval4", p, true);
+      }
+    }
+  }
+  // Any other mode selects no generator: the body stays empty.
+}
+
+}  // namespace
+
+void HistDatagetHistoryAction(THistData& module, TWebRequest& request, TWebResponse& response) {
+  module.SetResponse(&response);
+  try {
+    const RequestSettings settings = ReadRequestSettings();
+    response.SetContentType("text/plain");
+    response.SendResponse();
+
+    const bool is_get = request.Method() == "GET";
+    const FieldLookup field = [&](std::string_view name) {
+      return (is_get ? request.GetQueryFields() : request.GetContentFields()).Values(name);
+    };
+    HistoryParams params;
+    std::string_view error_record;
+    if (!ParseHistoryParams(field, settings, Today(), &params, &error_record)) {
+      SendErrorMsg(error_record, response);
+    } else {
+      Dispatch(module, settings, params, response);
+      module.PLRDB.Close();
+      module.HistDB.Close();
+      module.HistSQLDB.Close();
+    }
+  } catch (const std::exception& e) {
+    LogLine(LogStamp(Now()) + "Exception: " + Escaped(e) + " when HistDatagetHistoryAction");
+  } catch (...) {
+    LogLine(LogStamp(Now()) + "Exception: unknown error when HistDatagetHistoryAction");
+  }
+  module.SetResponse(nullptr);
+}
+
+bool THistWebModule::DispatchAction(TWebRequest& request, TWebResponse& response) {
+  HistDatagetHistoryAction(data_, request, response);
+  return true;
+}
+
+}  // namespace morvane
