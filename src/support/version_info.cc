@@ -80,17 +80,18 @@ TProgramVersionInfo::TProgramVersionInfo(const VersionSource& source) {
 void TProgramVersionInfo::Load(const VersionSource& source) {
   file_name_ = source.FileName();
   int error = 0;
-  std::optional<std::string> data = source.Read(&error);
-  if (data && !std::string_view(*data).starts_with(kMagicRecord)) {
-    error = EINVAL;
-    data.reset();
-  }
-  if (!data) {
+  // Taken out of the optional at once: GCC 12 warns (wrongly) about an
+  // uninitialised string when the optional is reset and tested again.
+  std::optional<std::string> read = source.Read(&error);
+  const bool found = read.has_value();
+  std::string data = found ? std::move(*read) : std::string();
+  const bool valid = found && std::string_view(data).starts_with(kMagicRecord);
+  if (found && !valid) error = EINVAL;
+  if (!valid) {
     // No message box on a server: the operator sees standard error.
     std::cerr << "GetFileVersionInfoSize error #:" << error << std::endl;
-  }
-  if (data) {
-    data_ = std::move(*data);
+  } else {
+    data_ = std::move(data);
   }
   const std::optional<std::string_view> translation = Query("\\VarFileInfo\\Translation");
   language_id_ = translation ? FirstTranslation(*translation) : 0;
