@@ -1,45 +1,36 @@
 // The library's three exported entry points and its load-time set-up.
 //
 // Loading the library makes the application object, sets the pool's limit
-// and registers the data-module class, in that order, before the host can
-// call in; unloading it (or process exit) destroys the application and with
-// it every data module.
+// from GetMaxConnection (which also opens the diagnostic log and starts the
+// session identifiers) and registers the data-module class, in that order,
+// before the host can call in. Unloading it (or process exit) destroys the
+// application and with it every data module and its connections, then empties
+// the data module's process-wide texts and closes the log.
 #include <cstdint>
 #include <memory>
 
+#include "data/hist_data.h"
+#include "support/log.h"
 #include "web/extension_abi.h"
 #include "web/extension_entry.h"
+#include "web/hist_web_module.h"
 #include "web/web_application.h"
-#include "web/web_module.h"
-#include "web/web_response.h"
 
 namespace morvane {
 namespace {
 
-// Answers every request with the header block and an empty body until the
-// data module is wired in here.
-class EmptyAnswerModule final : public TWebModule {
- public:
-  bool DispatchAction(TWebRequest& /*request*/, TWebResponse& response) override {
-    response.SetContentType("text/plain");
-    response.SendResponse();
-    return true;
-  }
-};
-
-int32_t LoadMaxConnection() {
-  return 10;
-}
-
-std::unique_ptr<TWebModule> MakeDataModule() {
-  return std::make_unique<EmptyAnswerModule>();
-}
+std::unique_ptr<TWebModule> MakeDataModule() { return std::make_unique<THistWebModule>(); }
 
 struct Extension {
   Extension() {
     app = std::make_unique<TWebApplication>(32);
-    app->SetMaxConnections(LoadMaxConnection());
+    app->SetMaxConnections(GetMaxConnection());
     app->RegisterModuleClass(MakeDataModule);
+  }
+  ~Extension() {
+    app.reset();
+    ClearDataModuleTexts();
+    omsLogClose();
   }
   std::unique_ptr<TWebApplication> app;
 };
@@ -60,6 +51,8 @@ __attribute__((visibility("default"))) uint32_t HttpExtensionProc(EXTENSION_CONT
   return morvane::RunRequest(*morvane::g_extension.app, pECB);
 }
 
+// Nothing to do here: the modules and the log are released when the host
+// unloads the library, after its last request has returned.
 __attribute__((visibility("default"))) HSE_BOOL TerminateExtension(uint32_t /*dwFlags*/) {
   return 1;
 }
