@@ -244,7 +244,18 @@ HSE_BOOL ReadClient(HCONN /*conn*/, void* /*buffer*/, uint32_t* size) {
 }  // namespace
 
 int HttpBinding::Handle(mg_connection* conn, void* self) {
-  return static_cast<const HttpBinding*>(self)->Serve(conn);
+  auto* binding = static_cast<HttpBinding*>(self);
+  // Counted before the check, so that a request that passes the check is
+  // always seen by a drain that starts right after it.
+  ++binding->in_flight_;
+  int status = 503;
+  if (binding->draining_.load()) {
+    mg_send_http_error(conn, 503, "%s", "The server is shutting down");
+  } else {
+    status = binding->Serve(conn);
+  }
+  --binding->in_flight_;
+  return status;
 }
 
 int HttpBinding::Serve(mg_connection* conn) const {

@@ -5,6 +5,7 @@
 #ifndef MORVANE_HOST_HTTP_BINDING_H_
 #define MORVANE_HOST_HTTP_BINDING_H_
 
+#include <atomic>
 #include <cstddef>
 
 struct mg_connection;
@@ -31,11 +32,21 @@ class HttpBinding {
   // request on civetweb's worker thread and returns the status code sent.
   static int Handle(mg_connection* conn, void* self);
 
+  // From now on new requests are answered 503 without reaching the
+  // extension, so that the requests in flight can finish before the server
+  // stops (civetweb drops every write once it is told to stop). Safe for
+  // concurrent use.
+  void StopTakingRequests() { draining_.store(true); }
+  // Requests inside the extension right now.
+  int InFlight() const { return in_flight_.load(); }
+
  private:
   int Serve(mg_connection* conn) const;
 
   const ExtensionLoader& extension_;
   BindingOptions options_;
+  std::atomic<bool> draining_{false};
+  std::atomic<int> in_flight_{0};
 };
 
 }  // namespace morvane::host

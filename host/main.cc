@@ -173,6 +173,11 @@ int main(int argc, char** argv) {
 
   // The signals are taken by sigwait below; blocked before any thread
   // starts, so civetweb's threads inherit the mask and never take them.
+  // A shell starts background jobs with SIGINT ignored, and an ignored
+  // signal is dropped rather than left pending for sigwait: restore the
+  // default first.
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
   sigset_t stop_signals;
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);
@@ -234,8 +239,16 @@ int main(int argc, char** argv) {
   while (sigwait(&stop_signals, &signal_number) != 0) {
   }
 
-  // mg_stop closes the listening socket and waits for the workers, so every
-  // request in flight finishes before the extension is told.
+  // civetweb stops sending the moment it is told to stop, so the requests
+  // in flight are let finish first; new ones are turned away meanwhile. A
+  // second signal stops at once.
+  binding.StopTakingRequests();
+  const timespec tick{0, 50 * 1000 * 1000};
+  while (binding.InFlight() > 0) {
+    if (sigtimedwait(&stop_signals, nullptr, &tick) > 0) break;
+  }
+  // Closes the listening socket and the idle connections and waits for the
+  // workers.
   mg_stop(ctx);
   extension.Terminate();
   extension.Unload();
