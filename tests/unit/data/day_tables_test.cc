@@ -165,6 +165,21 @@ TEST_P(DayTablesTest, ASymbolDifferingOnlyInCaseEndsTheDay) {
   EXPECT_EQ(Walk(Range("AB", d, d, 0, all_day_end)), (Lines{"030303 AB 08:00:00"}));
 }
 
+TEST_P(DayTablesTest, SymbolsAreKeysNotPatterns) {
+  const TDateTime d = Day(2003, 3, 3);
+  AddTicks(d, {{"ABC", At(9, 0, 0)},
+               {"A_C", At(9, 1, 0)},
+               {"A%", At(9, 2, 0)},
+               {"A'C", At(9, 3, 0)},
+               {"ABC", At(9, 4, 0)}});
+  const TDateTime end = At(23, 59, 59);
+  EXPECT_EQ(Walk(Range("A_C", d, d, 0, end)), (Lines{"030303 A_C 09:01:00"}));
+  EXPECT_EQ(Walk(Range("A%", d, d, 0, end)), (Lines{"030303 A% 09:02:00"}));
+  EXPECT_EQ(Walk(Range("A'C", d, d, 0, end)), (Lines{"030303 A'C 09:03:00"}));
+  EXPECT_EQ(Walk(Range("ABC", d, d, 0, end)),
+            (Lines{"030303 ABC 09:00:00", "030303 ABC 09:04:00"}));
+}
+
 TEST_P(DayTablesTest, TimeLimitsApplyToTheFirstAndLastDaysOnly) {
   const TDateTime d1 = Day(2003, 3, 3);
   const TDateTime d2 = Day(2003, 3, 4);

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "data/session_ids.h"
@@ -277,6 +279,29 @@ TEST_F(GetMaxConnectionTest, OpensTheLogAndRestartsTheSessionCounter) {
   EXPECT_EQ(GenNextSessionID(), std::string(kTestPrefix) + "00000066");
   for (int i = 0; i < 57; ++i) GenNextSessionID();
   EXPECT_EQ(GenNextSessionID(), std::string(kTestPrefix) + "000000A0");  // after 9F
+}
+
+using SessionIdTest = GetMaxConnectionTest;
+
+TEST_F(SessionIdTest, IdsStayUniqueAcrossThreads) {
+  With("[MORVANE]\n");
+  constexpr int kThreads = 4;
+  constexpr int kEach = 200;
+  std::vector<std::vector<std::string>> made(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&made, t] {
+      for (int i = 0; i < kEach; ++i) made[static_cast<size_t>(t)].push_back(GenNextSessionID());
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  std::set<std::string> ids;
+  for (const auto& v : made) ids.insert(v.begin(), v.end());
+  ASSERT_EQ(ids.size(), static_cast<size_t>(kThreads * kEach));
+  // 101 to 900: the first and last of the sorted IDs.
+  EXPECT_EQ(*ids.begin(), std::string(kTestPrefix) + "00000065");
+  EXPECT_EQ(*ids.rbegin(), std::string(kTestPrefix) + "00000384");
+  for (const std::string& id : ids) EXPECT_EQ(id.size(), 14u) << id;
 }
 
 }  // namespace

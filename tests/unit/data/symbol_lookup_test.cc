@@ -82,6 +82,7 @@ TEST_P(SymbolLookupTest, RepeatedCallsEachReadTheirOwnSymbol) {
   AddName("0011", "HANG SENG BANK", "HANG SENG");
   EXPECT_EQ(Names("0005"), "NOTE|ENAME|HSBC HOLDINGS|\r\nNOTE|CNAME|HSBC|\r\n");
   EXPECT_EQ(Names("9999"), "");
+  EXPECT_EQ(Names("0011' or '1'='1"), "");
   EXPECT_EQ(Names("0011"), "NOTE|ENAME|HANG SENG BANK|\r\nNOTE|CNAME|HANG SENG|\r\n");
 }
 
@@ -115,6 +116,9 @@ TEST_P(SymbolLookupTest, OnlyARowMarkedOneMakesAProductValid) {
   EXPECT_FALSE(IsValidProduct("0941", q));
   EXPECT_FALSE(IsValidProduct("9999", q));
   EXPECT_TRUE(IsValidProduct("0005", q));  // the open query from before is closed first
+  // The symbol is a value, never statement text.
+  EXPECT_FALSE(IsValidProduct("9999' or '1'='1", q));
+  EXPECT_FALSE(IsValidProduct("0005' --", q));
 }
 
 TEST_P(SymbolLookupTest, EachCheckLogsCloseThenOpenAndLeavesTheQueryOpen) {
