@@ -171,6 +171,11 @@ TEST_P(HistDataTest, FailedPrivateConnectionIsLoggedAndTheModuleStillServes) {
   GenStockName(*m, "0005");
   EXPECT_EQ(sink.Body(), "NOTE|ENAME|HSBC HOLDINGS|\r\nNOTE|CNAME|HSBC|\r\n");
   EXPECT_TRUE(IsValidProduct("0005", m->IsValidSymbolQuery.get()));
+  Store("plrdata", load::StoreRole::kBars);
+  m->spMarketSessionQuery.ParamByName("@Symbol").SetAsString("0005");
+  m->spMarketSessionQuery.Open();
+  EXPECT_TRUE(m->spMarketSessionQuery.Eof());
+  m->spMarketSessionQuery.Close();
 
   // Its private session is released with it all the same.
   const std::string id = std::string(kTestPrefix) + "00000065";
