@@ -119,18 +119,22 @@ TEST_P(PoolLimitTest, RequestsBeyondTheLimitAreRefusedAndModulesReturn) {
   E2eStore store("MaxConnection=" + std::to_string(limit) + "\n");
   ServerProcess server(store.dir(), store.env());
 
-  // Make `modules` modules: bursts of concurrent requests until the log shows
-  // that many creations.
-  const size_t modules = limit > 0 ? static_cast<size_t>(limit) : 3;
-  for (int burst = 0; burst < 200 && CountLines(store.Log(), "IntervalQuery\r\n") < modules;
+  // Make at least `wanted` modules: bursts of concurrent requests until the
+  // log shows that many creations (with no limit a burst may make more).
+  const size_t wanted = limit > 0 ? static_cast<size_t>(limit) : 3;
+  for (int burst = 0; burst < 200 && CountLines(store.Log(), "IntervalQuery\r\n") < wanted;
        ++burst) {
     std::vector<std::future<HttpAnswer>> b;
-    for (size_t i = 0; i < modules + 2; ++i) {
+    for (size_t i = 0; i < wanted + 2; ++i) {
       b.push_back(
           std::async(std::launch::async, [&] { return HttpGet(server.port(), "/?mode=7"); }));
     }
   }
-  ASSERT_EQ(CountLines(store.Log(), "IntervalQuery\r\n"), modules) << store.Log();
+  const size_t modules = CountLines(store.Log(), "IntervalQuery\r\n");
+  ASSERT_GE(modules, wanted) << store.Log();
+  if (limit > 0) {
+    ASSERT_EQ(modules, wanted) << "the pool made more modules than its limit";
+  }
 
   HeldHttpServer settings("[MORVANE]\r\nMaxConnection=2\r\n");
   WriteFile(store.etc_dir() / "registry.ini",
