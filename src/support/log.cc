@@ -82,10 +82,10 @@ std::string HeaderLine1(const TProgramVersionInfo& v) {
   if (line.empty()) {
     line = v.GetVersionString(7);  // OriginalFilename
   }
-  if (std::string internal = v.GetVersionString(4); !internal.empty()) {
-    line += "(" + internal + ")";
+  if (const std::string internal = v.GetVersionString(4); !internal.empty()) {
+    line.append("(").append(internal).append(")");
   }
-  line += " " + v.GetVersionString(3);  // FileVersion
+  line.append(" ").append(v.GetVersionString(3));  // FileVersion
   return line;
 }
 
