@@ -22,6 +22,7 @@
 
 #include "extension_loader.h"
 #include "http_binding.h"
+#include "server_stop.h"
 #include "version_strings.h"
 #include "web/extension_abi.h"
 
@@ -249,7 +250,7 @@ int main(int argc, char** argv) {
   }
   // Closes the listening socket and the idle connections and waits for the
   // workers.
-  mg_stop(ctx);
+  morvane::host::StopServer(ctx, host, port);
   extension.Terminate();
   extension.Unload();
   mg_exit_library();
