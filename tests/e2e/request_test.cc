@@ -73,6 +73,20 @@ TEST_F(RequestTest, MalformedEscapeGivesAnEmptyBodyAndALogLine) {
   EXPECT_NE(store_.Log().find(" when HistDatagetHistoryAction"), std::string::npos) << store_.Log();
 }
 
+TEST(HandlerLog, IntervalsFromTheSqlStoreAreBracketedInTheLog) {
+  E2eStore store("MaxConnection=10\nDBMode=SQL\n");
+  ServerProcess server(store.dir(), store.env());
+  EXPECT_EQ(HttpGet(server.port(), "/?symbol=0005&mode=6").status, 200);
+  // "06" is not "6": no generator, no lines.
+  EXPECT_EQ(HttpGet(server.port(), "/?symbol=0005&mode=06").status, 200);
+  EXPECT_EQ(server.Stop(), 0);
+  const std::string log = store.Log();
+  const size_t connected = log.find("SQLDB Connected\r\n");
+  ASSERT_NE(connected, std::string::npos) << log;
+  EXPECT_NE(log.find("Interval Done\r\n", connected), std::string::npos) << log;
+  EXPECT_EQ(log.find("SQLDB Connected\r\n", connected + 1), std::string::npos) << log;
+}
+
 TEST_F(RequestTest, Http10AnswersEndWithTheConnection) {
   const HttpAnswer a =
       RawHttp(server_->port(), "GET /?symbol=0005&dateStart=2003/5/9 HTTP/1.0\r\n\r\n");
