@@ -132,7 +132,7 @@ typedef struct EXTENSION_CONTROL_BLOCK {
    *                      "" when the request carries none;
    *   "CONTENT_LENGTH"   the body's length in decimal ("0" without body).
    */
-  HSE_BOOL (*GetServerVariable)
+  HSE_BOOL(*GetServerVariable)
   (HCONN ConnID, const char* lpszVariableName, void* lpvBuffer, uint32_t* lpdwSize);
 
   /*
@@ -144,7 +144,7 @@ typedef struct EXTENSION_CONTROL_BLOCK {
    * holds the number of bytes taken. Body bytes written before the header
    * block is sent make the host send a default "200 OK" header block first.
    */
-  HSE_BOOL (*WriteClient)
+  HSE_BOOL(*WriteClient)
   (HCONN ConnID, const void* Buffer, uint32_t* lpdwBytes, uint32_t dwReserved);
 
   /*
@@ -177,7 +177,7 @@ typedef struct EXTENSION_CONTROL_BLOCK {
    *
    * Unknown request codes fail.
    */
-  HSE_BOOL (*ServerSupportFunction)
+  HSE_BOOL(*ServerSupportFunction)
   (HCONN ConnID, uint32_t dwHSERequest, void* lpvBuffer, uint32_t* lpdwSize, void* lpdwDataType);
 } EXTENSION_CONTROL_BLOCK;
 

@@ -19,7 +19,9 @@
 namespace morvane {
 namespace {
 
-std::unique_ptr<TWebModule> MakeDataModule() { return std::make_unique<THistWebModule>(); }
+std::unique_ptr<TWebModule> MakeDataModule() {
+  return std::make_unique<THistWebModule>();
+}
 
 struct Extension {
   Extension() {
