@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "support/ascii_text.h"
+
 namespace morvane {
 namespace {
 
@@ -74,12 +76,6 @@ std::string AsString(TDateTime v) {
   return std::string(buf, end);
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // Reads 1..max_digits decimal digits at s[*pos]; false when there are none or
 // too many.
 bool ReadNumber(std::string_view s, size_t* pos, int max_digits, int* value) {
@@ -148,9 +144,9 @@ CivilDate DecodeDate(TDateTime v) {
   return CivilFromDays(static_cast<int32_t>(d));
 }
 
-CivilTime DecodeTime(TDateTime v) {
-  int64_t d, ms;
-  Split(v, &d, &ms);
+namespace {
+
+CivilTime TimeFromMs(int64_t ms) {
   CivilTime t;
   t.millisecond = static_cast<int>(ms % 1000);
   ms /= 1000;
@@ -159,6 +155,30 @@ CivilTime DecodeTime(TDateTime v) {
   t.minute = static_cast<int>(ms % 60);
   t.hour = static_cast<int>(ms / 60);
   return t;
+}
+
+char* ShortDatePart(char* out, const CivilDate& d) {
+  out = Four(out, d.year);
+  *out++ = '/';
+  out = Plain(out, d.month);
+  *out++ = '/';
+  return Plain(out, d.day);
+}
+
+char* HmsPart(char* out, const CivilTime& t) {
+  out = Two(out, t.hour);
+  *out++ = ':';
+  out = Two(out, t.minute);
+  *out++ = ':';
+  return Two(out, t.second);
+}
+
+}  // namespace
+
+CivilTime DecodeTime(TDateTime v) {
+  int64_t d, ms;
+  Split(v, &d, &ms);
+  return TimeFromMs(ms);
 }
 
 int DayOfWeek(TDateTime v) {
@@ -185,21 +205,11 @@ char* FormatYmdSlashed(char* out, TDateTime v) {
 }
 
 char* FormatShortDate(char* out, TDateTime v) {
-  const CivilDate d = DecodeDate(v);
-  out = Four(out, d.year);
-  *out++ = '/';
-  out = Plain(out, d.month);
-  *out++ = '/';
-  return Plain(out, d.day);
+  return ShortDatePart(out, DecodeDate(v));
 }
 
 char* FormatHms(char* out, TDateTime v) {
-  const CivilTime t = DecodeTime(v);
-  out = Two(out, t.hour);
-  *out++ = ':';
-  out = Two(out, t.minute);
-  *out++ = ':';
-  return Two(out, t.second);
+  return HmsPart(out, DecodeTime(v));
 }
 
 char* FormatMdySlashed(char* out, TDateTime v) {
@@ -233,12 +243,14 @@ char* FormatMonthDay(char* out, TDateTime v) {
 }
 
 char* FormatShortDateTime(char* out, TDateTime v) {
-  out = FormatShortDate(out, v);
+  // One split serves both halves, so the time can never carry into a day
+  // that the date half did not print.
   int64_t d, ms;
   Split(v, &d, &ms);
+  out = ShortDatePart(out, CivilFromDays(static_cast<int32_t>(d)));
   if (ms == 0) return out;
   *out++ = ' ';
-  return FormatHms(out, v);
+  return HmsPart(out, TimeFromMs(ms));
 }
 
 std::string YmdSlashed(TDateTime v) {

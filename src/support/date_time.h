@@ -94,10 +94,6 @@ std::string ShortDateTime(TDateTime v);
 // "yyyy/mm/dd hh:nn:ss =>", the prefix of log lines that carry a time.
 std::string LogStamp(TDateTime v);
 
-// The short date format every request sets; it is also the text named in the
-// handler's invalid-format error records.
-inline constexpr std::string_view kShortDateFormat = "yyyy/m/d";
-
 // --- Parsing ----------------------------------------------------------------
 // A date in the short date format: year, month and day as numbers separated
 // by "/", leading zeros optional, blanks around the text allowed. A year of one

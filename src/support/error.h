@@ -7,8 +7,10 @@
 #ifndef MORVANE_SUPPORT_ERROR_H_
 #define MORVANE_SUPPORT_ERROR_H_
 
+#include <cerrno>
 #include <exception>
 #include <string>
+#include <system_error>
 
 namespace morvane {
 
@@ -59,6 +61,12 @@ inline std::string MessageOf(const std::exception& e) {
 inline const char* ClassNameOf(const std::exception& e) {
   if (const auto* ours = dynamic_cast<const Exception*>(&e)) return ours->ClassName();
   return "Exception";
+}
+
+// The text of the current errno, for messages of EInOutError. strerror's
+// buffer is shared between threads; this is not.
+inline std::string ErrnoText() {
+  return std::generic_category().message(errno);
 }
 
 }  // namespace morvane

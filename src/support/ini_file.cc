@@ -3,38 +3,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/ascii_text.h"
+
 namespace morvane {
 namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && IsBlank(s.back())) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
-
-char LowerAscii(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The value as the profile reader hands it back: quotes that wrap the whole
 // value are an operator's way of keeping blanks, not part of the value.

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <memory>
 #include <mutex>
 #include <system_error>
 
@@ -21,17 +20,11 @@
 namespace morvane {
 namespace {
 
-// strerror's buffer is shared between threads; this is not.
-std::string ErrnoText() {
-  return std::generic_category().message(errno);
-}
-
 // The open log. Every member is guarded by `lock`.
 struct LogState {
   std::mutex lock;
   int fd = -1;
   std::string file_name;
-  std::unique_ptr<TProgramVersionInfo> version_info;
 };
 
 LogState& State() {
@@ -133,15 +126,12 @@ void InitialLock() {
 }
 
 int omsLogOpenFile(const std::string& path) {
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  // Appending also after truncation keeps concurrent writers (a second
+  // process started the same day) from overwriting each other's lines.
+  int flags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && LocalDateOf(st.st_mtime) == Today()) {
-    flags |= O_APPEND;
-  } else {
+  if (::stat(path.c_str(), &st) != 0 || LocalDateOf(st.st_mtime) != Today()) {
     flags |= O_TRUNC;
-    // Appending also after truncation keeps concurrent writers (a second
-    // process started the same day) from overwriting each other's lines.
-    flags |= O_APPEND;
   }
   const int fd = ::open(path.c_str(), flags, 0644);
   if (fd < 0) {
@@ -161,9 +151,9 @@ void omsLogOpen(const std::string& path) {
     return;
   }
   try {
-    s.version_info = std::make_unique<TProgramVersionInfo>();
-    WriteLine(s.fd, HeaderLine1(*s.version_info));
-    if (const std::string line2 = HeaderLine2(*s.version_info); !line2.empty()) {
+    const TProgramVersionInfo version_info;
+    WriteLine(s.fd, HeaderLine1(version_info));
+    if (const std::string line2 = HeaderLine2(version_info); !line2.empty()) {
       WriteLine(s.fd, line2);
     }
   } catch (...) {
@@ -181,17 +171,14 @@ void omsLogMsg(std::string_view message) {
 }
 
 void DumpToFile(const std::string& /*path*/, const std::string& message, bool /*flag*/) {
-  try {
-    omsLogMsg(message);
-  } catch (...) {
-    // The log must never take a request down; the line is lost.
-  }
+  LogLine(message);
 }
 
 void LogLine(std::string_view message) {
   try {
     omsLogMsg(message);
   } catch (...) {
+    // The log must never take a request down; the line is lost.
   }
 }
 

@@ -17,11 +17,6 @@
 namespace morvane {
 namespace {
 
-// strerror's buffer is shared between threads; this is not.
-std::string ErrnoText() {
-  return std::generic_category().message(errno);
-}
-
 bool IsRegularFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

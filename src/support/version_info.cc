@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <iostream>
 
+#include "support/ascii_text.h"
+
 namespace morvane {
 namespace {
 
@@ -12,29 +14,13 @@ std::atomic<const VersionSource*> g_test_source{nullptr};
 
 constexpr std::string_view kMagicRecord = "MORVANE-VERSION=1";
 
-char UpperAscii(char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) {
-    return false;
-  }
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (UpperAscii(a[i]) != UpperAscii(b[i])) {
-      return false;
-    }
-  }
-  return true;
-}
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') {
     return c - '0';
   }
-  c = UpperAscii(c);
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
+  c = LowerAscii(c);
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
   }
   return -1;
 }
