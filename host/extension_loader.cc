@@ -58,7 +58,6 @@ bool ExtensionLoader::Load(const std::string& path, std::string* error) {
     return false;
   }
   handle_ = handle;
-  path_ = path;
   return true;
 }
 

@@ -24,7 +24,6 @@ class ExtensionLoader {
   // false with the reason in *error and leaves nothing loaded.
   bool Load(const std::string& path, std::string* error);
   bool Loaded() const { return handle_ != nullptr; }
-  const std::string& Path() const { return path_; }
 
   // GetExtensionVersion; false when the extension refuses.
   bool GetVersion(HSE_VERSION_INFO* info) const;
@@ -41,7 +40,6 @@ class ExtensionLoader {
 
  private:
   void* handle_ = nullptr;
-  std::string path_;
   PFN_GETEXTENSIONVERSION get_version_ = nullptr;
   PFN_HTTPEXTENSIONPROC proc_ = nullptr;
   PFN_TERMINATEEXTENSION terminate_ = nullptr;

@@ -17,8 +17,6 @@ class THistWebModule final : public TWebModule {
   void WebModuleCreate() override { data_.WebModuleCreate(); }
   bool DispatchAction(TWebRequest& request, TWebResponse& response) override;
 
-  THistData& Data() { return data_; }
-
  private:
   THistData data_;
 };

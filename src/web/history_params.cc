@@ -1,6 +1,7 @@
 #include "web/history_params.h"
 
 #include "support/int_parse.h"
+#include "web/record_writer.h"
 
 namespace morvane {
 
@@ -13,25 +14,25 @@ bool ParseHistoryParams(const FieldLookup& field, const RequestSettings& setting
   const std::string time_start = field("timeStart");
   if (!time_start.empty()) {
     const auto t = ParseTimeOfDay(time_start);
-    if (!t) return *error_record = kInvalidTimeRecord, false;
+    if (!t) return *error_record = kErrInvalidTimeFormat, false;
     p.time_begin = *t;
   }
   const std::string time_over = field("timeOver");
   if (!time_over.empty()) {
     const auto t = ParseTimeOfDay(time_over);
-    if (!t) return *error_record = kInvalidTimeRecord, false;
+    if (!t) return *error_record = kErrInvalidTimeFormat, false;
     p.time_end = *t;
   }
   const std::string date_start = field("dateStart");
   if (!date_start.empty()) {
     const auto d = ParseShortDate(date_start, today);
-    if (!d) return *error_record = kInvalidDateRecord, false;
+    if (!d) return *error_record = kErrInvalidDateFormat, false;
     p.date_begin = *d;
   }
   const std::string date_over = field("dateOver");
   if (!date_over.empty()) {
     const auto d = ParseShortDate(date_over, today);
-    if (!d) return *error_record = kInvalidDateRecord, false;
+    if (!d) return *error_record = kErrInvalidDateFormat, false;
     p.date_end = *d;
   }
 
@@ -61,7 +62,7 @@ bool ParseHistoryParams(const FieldLookup& field, const RequestSettings& setting
     p.time_begin -= shift / kSecondsPerDay;
   }
   if (date_start.empty() != date_over.empty() || time_start.empty() != time_over.empty()) {
-    *error_record = kInvalidCountRecord;
+    *error_record = kErrInvalidParameterCount;
     return false;
   }
   *out = std::move(p);

@@ -26,12 +26,6 @@ struct HistoryParams {
   bool no_date_given = false;
 };
 
-// The answer to a request whose fields are malformed: the one error record
-// (without its line end) that is the whole body.
-inline constexpr std::string_view kInvalidTimeRecord = "ERROR|Invalid time format(yyyy/m/d).|";
-inline constexpr std::string_view kInvalidDateRecord = "ERROR|Invalid date format(yyyy/m/d).|";
-inline constexpr std::string_view kInvalidCountRecord = "ERROR|Invalid number of parameters.|";
-
 // Looks a field up by name (letter case ignored); empty when absent. May
 // raise (a malformed "%" escape in the request).
 using FieldLookup = std::function<std::string(std::string_view name)>;

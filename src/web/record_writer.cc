@@ -101,7 +101,8 @@ void RecordWriter::End() {
 }
 
 void RecordWriter::WriteRecordCount(int64_t n) {
-  Begin("NOTE").Text("RECORDCOUNT").Int(n).End();
+  buffer_.clear();
+  morvane::WriteRecordCount(n, sink_);
 }
 
 void SendErrorMsg(std::string_view msg, ResponseSink& sink) {

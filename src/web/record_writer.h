@@ -62,9 +62,6 @@ class RecordWriter {
   // "NOTE|RECORDCOUNT|<n>|" and CR LF, written now.
   void WriteRecordCount(int64_t n);
 
-  // The text of the record being formed (for tests).
-  std::string_view Pending() const { return buffer_; }
-
  private:
   void Separator() { buffer_.push_back('|'); }
 

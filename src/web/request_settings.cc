@@ -30,8 +30,5 @@ RequestSettings ReadRequestSettings() {
 bool ExecutionTickOnly() {
   return g_execution_tick_only.load(std::memory_order_relaxed);
 }
-void ResetExecutionTickOnlyForTesting() {
-  g_execution_tick_only.store(false);
-}
 
 }  // namespace morvane

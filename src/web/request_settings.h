@@ -30,8 +30,6 @@ RequestSettings ReadRequestSettings();
 
 // The process-wide on-only flag. Safe for concurrent use.
 bool ExecutionTickOnly();
-// Switches the flag off again: for tests only (the process never does).
-void ResetExecutionTickOnlyForTesting();
 
 }  // namespace morvane
 
