@@ -10,40 +10,33 @@
 
 #include "body_buffer.h"
 #include "extension_loader.h"
+#include "support/ascii_text.h"
 #include "web/extension_abi.h"
 
 namespace morvane::host {
 
 namespace {
 
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 // civetweb decides after the handler returns whether to keep the connection,
 // from the request's "Connection" header and version alone; it does not look
 // at the answer we wrote ourselves. An answer whose end is the end of the
-// connection (HTTP/1.0 without a length) must make it close, so the header
-// it will read is turned into "close". The request info is civetweb's own
-// per-connection record, handed out read-only but not const in itself.
+// connection (HTTP/1.0 without a length, a body shorter than its length)
+// must make it close, so the header it will read says "close": rewritten
+// when the request has one, added when it has none (HTTP/1.1 keeps a
+// connection without it). The request info is civetweb's own per-connection
+// record, handed out read-only but not const in itself.
 void ForceClose(mg_connection* conn) {
   auto* info = const_cast<mg_request_info*>(mg_get_request_info(conn));
+  bool found = false;
   for (int i = 0; i < info->num_headers; ++i) {
     if (info->http_headers[i].name != nullptr &&
         EqualsIgnoringCase(info->http_headers[i].name, "Connection")) {
       info->http_headers[i].value = "close";
+      found = true;
     }
+  }
+  if (!found && info->num_headers < MG_MAX_HEADERS) {
+    info->http_headers[info->num_headers++] = {"Connection", "close"};
   }
 }
 
@@ -134,12 +127,12 @@ class Exchange final : public ByteSender {
       if (colon == std::string_view::npos || line.find_first_of("\r\n") != std::string_view::npos) {
         continue;  // not a header line; never let it through
       }
-      const std::string_view name = Trim(line.substr(0, colon));
+      const std::string_view name = TrimBlanks(line.substr(0, colon));
       if (EqualsIgnoringCase(name, "Transfer-Encoding") || EqualsIgnoringCase(name, "Connection")) {
         continue;  // framing is the host's
       }
       if (EqualsIgnoringCase(name, "Content-Length")) {
-        const std::string_view v = Trim(line.substr(colon + 1));
+        const std::string_view v = TrimBlanks(line.substr(colon + 1));
         long long n = 0;
         bool digits = !v.empty() && v.size() < 16;
         for (char c : v) digits = digits && c >= '0' && c <= '9';
@@ -189,7 +182,8 @@ class Exchange final : public ByteSender {
       }
     }
     out_.Finish();
-    if (declared_length_ >= 0 && out_.BodyBytes() < static_cast<uint64_t>(declared_length_)) {
+    if (!head_request_ && declared_length_ >= 0 &&
+        out_.BodyBytes() < static_cast<uint64_t>(declared_length_)) {
       ForceClose(conn_);  // the client waits for bytes that will never come
     }
   }

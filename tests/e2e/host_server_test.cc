@@ -181,6 +181,19 @@ TEST(HostServer, Http10AnswerEndsWithTheConnection) {
             "NOTE|FIELD|x=1|\r\n");
 }
 
+TEST(HostServer, AnswerShorterThanItsLengthEndsTheConnection) {
+  Server server;
+  // Two requests in one write, neither naming "Connection": HTTP/1.1 would
+  // keep the connection, but the first answer is broken (fewer bytes than
+  // its length), so the connection must end after it and the second request
+  // must not be read as the rest of the first answer's body.
+  const std::string one = "GET /?short=5 HTTP/1.1\r\nHost: x\r\n\r\n";
+  const std::string answer = Exchange(server.port(), one + one);
+  EXPECT_EQ(answer.find("HTTP/1.1 200"), 0u) << answer;
+  EXPECT_EQ(answer.find("HTTP/1.1", 1), std::string::npos) << answer;
+  EXPECT_NE(answer.find("\r\n\r\nxxxxx"), std::string::npos) << answer;
+}
+
 TEST(HostServer, PostBodyReachesTheExtensionWhole) {
   Server server;
   const std::string body = "symbol=0005&mode=1";
