@@ -1,11 +1,12 @@
 #include "calendar/trading_calendar.h"
 
-#include <cctype>
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <mutex>
 
 #include "calendar/comma_text.h"
+#include "support/ascii_text.h"
 #include "support/clock.h"
 #include "support/double_compare.h"
 #include "support/error.h"
@@ -50,9 +51,10 @@ std::string TrimControls(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-// Reads the list of `year`. Requires: cal.lock.
+// Reads the list of `year` in place of the one held. Requires: cal.lock.
 void LoadHolidays(Calendar& cal, int year) {
   cal.year = year;
+  cal.holidays.clear();
   try {
     char section[8];
     std::snprintf(section, sizeof section, "%04d", year);
@@ -100,7 +102,6 @@ void InitialHolidayList() {
     return;
   }
   cal.loaded = true;
-  cal.holidays.clear();
   LoadHolidays(cal, CurrentYear());
   LoadSplitTime(cal);
 }
@@ -114,26 +115,13 @@ bool IsHolidayToday() {
   Calendar& cal = State();
   const std::lock_guard guard(cal.lock);
   if (cal.loaded && cal.year != year) {
-    cal.holidays.clear();
     LoadHolidays(cal, year);
   }
   if (dow == 1 || dow == 7) {
     return true;
   }
-  for (const std::string& item : cal.holidays) {
-    if (item.size() != month_day.size()) {
-      continue;
-    }
-    bool same = true;
-    for (std::size_t i = 0; i < item.size() && same; ++i) {
-      same = std::tolower(static_cast<unsigned char>(item[i])) ==
-             std::tolower(static_cast<unsigned char>(month_day[i]));
-    }
-    if (same) {
-      return true;
-    }
-  }
-  return false;
+  return std::ranges::any_of(
+      cal.holidays, [&](const std::string& item) { return EqualsIgnoringCase(item, month_day); });
 }
 
 bool IsAfterSplitTime() {
