@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <system_error>
 
+#include "support/ascii_text.h"
 #include "support/error.h"
 #include "support/ini_file.h"
 #include "support/settings_location.h"
@@ -31,17 +32,6 @@ fs::path OwnDirectory() {
   std::error_code ec;
   fs::path p = fs::weakly_canonical(fs::path(info.dli_fname), ec);
   return ec ? fs::path(info.dli_fname).parent_path() : p.parent_path();
-}
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const auto lower = [](char c) {
-      return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    };
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -80,7 +70,7 @@ AliasConfig LookUpAlias(const std::string& name) {
       ini.ReadString(name, "CONNINFO", "")};
   AliasConfig a;
   a.name = name;
-  if (SameIgnoringCase(e.driver, "SQLITE")) {
+  if (EqualsIgnoringCase(e.driver, "SQLITE")) {
     a.driver = DriverKind::kSqlite;
     if (e.path.empty()) {
       throw EDatabaseError("Alias '" + name + "' names no PATH in " + file.string());
@@ -90,7 +80,7 @@ AliasConfig LookUpAlias(const std::string& name) {
     std::error_code ec;
     a.directory = e.path.back() == '/' || fs::is_directory(p, ec);
     a.path = p.lexically_normal();
-  } else if (SameIgnoringCase(e.driver, "POSTGRES")) {
+  } else if (EqualsIgnoringCase(e.driver, "POSTGRES")) {
     a.driver = DriverKind::kPostgres;
     a.conninfo = e.conninfo;
   } else {

@@ -1,19 +1,10 @@
 // TDataSet: opening, row stepping and field binding shared by tables, queries
 // and stored procedures.
-#include <strings.h>
-
 #include "data/driver.h"
 #include "data/engine.h"
+#include "support/ascii_text.h"
 
 namespace morvane::db {
-namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-}  // namespace
-
 void Cursor::Seek(std::span<const TTable::KeyValue>) {
   throw EDatabaseError("This data set has no index to search");
 }
@@ -65,7 +56,7 @@ void TDataSet::BindFields() {
   for (const ColumnInfo& col : columns) {
     TField* field = nullptr;
     for (size_t i = 0; i < persistent_.size(); ++i) {
-      if (!matched[i] && SameName(persistent_[i]->FieldName(), col.name)) {
+      if (!matched[i] && EqualsIgnoringCase(persistent_[i]->FieldName(), col.name)) {
         field = persistent_[i].get();
         matched[i] = true;
         // The store's own column type decides how values are read; the
@@ -114,12 +105,12 @@ int64_t TDataSet::RecordCount() {
 TField* TDataSet::FindField(std::string_view name) {
   if (Active()) {
     for (TField* f : bound_) {
-      if (SameName(f->FieldName(), name)) return f;
+      if (EqualsIgnoringCase(f->FieldName(), name)) return f;
     }
     return nullptr;
   }
   for (const auto& f : persistent_) {
-    if (SameName(f->FieldName(), name)) return f.get();
+    if (EqualsIgnoringCase(f->FieldName(), name)) return f.get();
   }
   return nullptr;
 }

@@ -1,10 +1,10 @@
 // TDatabase: one connection to the store an alias names.
-#include <strings.h>
 #include <algorithm>
 
 #include "data/alias_file.h"
 #include "data/driver.h"
 #include "data/engine.h"
+#include "support/ascii_text.h"
 
 namespace morvane::db {
 namespace {
@@ -14,7 +14,9 @@ namespace {
 bool ParamValue(const std::vector<std::string>& params, std::string_view name, std::string* out) {
   for (const std::string& line : params) {
     const size_t eq = line.find('=');
-    if (eq != name.size() || strncasecmp(line.data(), name.data(), name.size()) != 0) continue;
+    if (eq != name.size() || !EqualsIgnoringCase(std::string_view(line).substr(0, eq), name)) {
+      continue;
+    }
     *out = line.substr(eq + 1);
     return true;
   }

@@ -84,6 +84,9 @@ class Connection {
                                                 std::span<const TParam> params) = 0;
 };
 
+// The parameter of `params` named `name` (letter case ignored), or nullptr.
+TParam* FindParam(std::vector<TParam>& params, std::string_view name);
+
 struct AliasConfig;
 
 // The login a server store gets from the "USER NAME" and "PASSWORD"

@@ -20,6 +20,7 @@
 #ifndef MORVANE_DATA_ENGINE_H_
 #define MORVANE_DATA_ENGINE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -114,11 +115,12 @@ enum class ParamType { kUnknown, kText, kInteger, kFloat, kDateTime };
 enum class ParamDirection { kInput, kResult };
 
 // One parameter of a query or stored procedure. A parameter never bound is
-// null when the statement runs.
+// null when the statement runs. The declared ParamType is accepted for the
+// data module's declarations; the kind of a value is that of its last setter.
 class TParam {
  public:
-  TParam(std::string name, ParamType type, ParamDirection dir)
-      : name_(std::move(name)), type_(type), dir_(dir) {}
+  TParam(std::string name, ParamType /*type*/, ParamDirection dir)
+      : name_(std::move(name)), dir_(dir) {}
 
   const std::string& Name() const { return name_; }
   ParamDirection Direction() const { return dir_; }
@@ -133,16 +135,14 @@ class TParam {
   // The bound value; a TDateTime is held as the last alternative so that a
   // driver can tell it from a plain float.
   const Value& GetValue() const { return value_; }
-  ParamType Type() const { return type_; }
-  bool IsDateTime() const { return is_datetime_; }
+  bool IsDateTime() const { return value_.index() == kDateTimeIndex; }
   bool IsNull() const { return value_.index() == 0; }
 
  private:
+  static constexpr std::size_t kDateTimeIndex = std::variant_size_v<Value> - 1;
   std::string name_;
-  ParamType type_;
   ParamDirection dir_;
   Value value_;
-  bool is_datetime_ = false;
 };
 
 // An engine session: a name under which databases are opened. Sessions are
@@ -179,7 +179,6 @@ class TSession {
 
   std::string name_;
   bool active_ = false;
-  bool owned_by_registry_ = false;
   friend struct SessionRegistry;
 };
 
@@ -200,7 +199,9 @@ class TDatabase {
   // Connection parameters as "NAME=value" lines; "USER NAME" and "PASSWORD"
   // become the login of a server store.
   std::vector<std::string>& Params() { return params_; }
-  void SetLoginPrompt(bool on) { login_prompt_ = on; }
+  // Kept for the data module's settings: no store here ever prompts for a
+  // login, so this does nothing.
+  void SetLoginPrompt(bool /*on*/) {}
   // On (the default): the link stays open when the last data set closes.
   // Off: closing the last data set drops a link that a data set opened.
   void SetKeepConnection(bool on) { keep_connection_ = on; }
@@ -240,7 +241,6 @@ class TDatabase {
   std::string database_name_;
   std::string session_name_;
   std::vector<std::string> params_;
-  bool login_prompt_ = false;
   bool keep_connection_ = true;
   bool read_only_ = false;
   bool opened_by_data_set_ = false;
@@ -311,7 +311,9 @@ class TTable : public TDataSet {
   const std::string& TableName() const { return table_name_; }
   // The index rows are read in; empty reads in the store's own order.
   void SetIndexName(std::string name) { index_name_ = std::move(name); }
-  void SetReadOnly(bool on) { read_only_ = on; }
+  // Kept for the data module's settings: tables are only ever read (a store
+  // opened read-only is the database's SetReadOnly), so this does nothing.
+  void SetReadOnly(bool /*on*/) {}
   // Whether the table exists, answered without opening it.
   bool Exists();
   // Whether the table has more than `n` rows, reading at most n + 1 of them.
@@ -328,7 +330,6 @@ class TTable : public TDataSet {
  private:
   std::string table_name_;
   std::string index_name_;
-  bool read_only_ = false;
 };
 
 // An SQL statement with :name parameters.

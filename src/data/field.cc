@@ -2,27 +2,27 @@
 #include <charconv>
 #include <cmath>
 
+#include "data/driver.h"
 #include "data/engine.h"
 #include "data/store_text.h"
+#include "support/ascii_text.h"
 
 namespace morvane::db {
 namespace {
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-double TextToFloat(const std::string& field, std::string_view text) {
+// `text` as a number of type T: blanks and tabs around it and one leading '+'
+// are allowed, nothing else. EConvertError "'<text>' is not a valid <what>
+// value for field '<field>'" otherwise.
+template <typename T>
+T ParseNumber(const std::string& field, std::string_view text, const char* what) {
   const std::string_view t = TrimBlanks(text);
-  double v = 0;
+  T v = 0;
   const char* begin = t.data();
   if (!t.empty() && t.front() == '+') ++begin;
   const auto [end, ec] = std::from_chars(begin, t.data() + t.size(), v);
   if (t.empty() || ec != std::errc() || end != t.data() + t.size()) {
-    throw EConvertError("'" + std::string(text) +
-                        "' is not a valid floating point value for field '" + field + "'");
+    throw EConvertError("'" + std::string(text) + "' is not a valid " + what +
+                        " value for field '" + field + "'");
   }
   return v;
 }
@@ -36,7 +36,7 @@ double TField::AsFloat() const {
       return static_cast<double>(int_);
     case FieldType::kText:
     case FieldType::kUnknown:
-      return TextToFloat(name_, text_);
+      return ParseNumber<double>(name_, text_, "floating point");
     default:
       return num_;
   }
@@ -48,18 +48,8 @@ int64_t TField::AsLargeInt() const {
     case FieldType::kInteger:
       return int_;
     case FieldType::kText:
-    case FieldType::kUnknown: {
-      const std::string_view t = TrimBlanks(text_);
-      int64_t v = 0;
-      const char* begin = t.data();
-      if (!t.empty() && t.front() == '+') ++begin;
-      const auto [end, ec] = std::from_chars(begin, t.data() + t.size(), v);
-      if (t.empty() || ec != std::errc() || end != t.data() + t.size()) {
-        throw EConvertError("'" + text_ + "' is not a valid integer value for field '" + name_ +
-                            "'");
-      }
-      return v;
-    }
+    case FieldType::kUnknown:
+      return ParseNumber<int64_t>(name_, text_, "integer");
     default:
       return std::llround(num_);
   }
@@ -125,28 +115,35 @@ std::string TField::AsString() const {
 }
 
 void TParam::SetAsString(std::string_view v) {
-  value_.emplace<1>(v);
-  is_datetime_ = false;
+  // A parameter bound row after row keeps its text buffer.
+  if (auto* text = std::get_if<std::string>(&value_)) {
+    text->assign(v.data(), v.size());
+  } else {
+    value_.emplace<std::string>(v);
+  }
 }
 
 void TParam::SetAsInteger(int64_t v) {
-  value_.emplace<2>(v);
-  is_datetime_ = false;
+  value_.emplace<int64_t>(v);
 }
 
 void TParam::SetAsFloat(double v) {
-  value_.emplace<3>(v);
-  is_datetime_ = false;
+  value_.emplace<3>(v);  // the plain float, not the TDateTime alternative
 }
 
 void TParam::SetAsDateTime(TDateTime v) {
-  value_.emplace<4>(v);
-  is_datetime_ = true;
+  value_.emplace<kDateTimeIndex>(v);
 }
 
 void TParam::Clear() {
-  value_.emplace<0>();
-  is_datetime_ = false;
+  value_.emplace<std::monostate>();
+}
+
+TParam* FindParam(std::vector<TParam>& params, std::string_view name) {
+  for (TParam& p : params) {
+    if (EqualsIgnoringCase(p.Name(), name)) return &p;
+  }
+  return nullptr;
 }
 
 }  // namespace morvane::db

@@ -93,8 +93,7 @@ THistData::THistData() {
 
   // The session is named last, as the engine does when a module has been
   // loaded: naming it rebinds every database of the module to the name.
-  hist_session_ = db::TSession::MakeAutoNamed();
-  hist_session_->SetActive(true);
+  hist_session_ = db::TSession::MakeAutoNamed();  // made active
   for (db::TDatabase* d : {&HistDB, &HistSQLDB, &PLRDB})
     d->SetSessionName(hist_session_->SessionName());
 }
@@ -132,7 +131,7 @@ bool THistData::DatabaseNewQueryOpen(std::unique_ptr<db::TDatabase>* database,
   DBInitConfig();
   const std::string id = GenNextSessionID();
   SetThreadSessionID(id);
-  db::TSession::OpenSession(id);
+  db::TSession* const session = db::TSession::OpenSession(id);
   // A module made before keeps its own session; remember this one so that
   // destroying the module frees it.
   if (!private_session_name_.empty() && private_session_name_ != id) {
@@ -154,8 +153,7 @@ bool THistData::DatabaseNewQueryOpen(std::unique_ptr<db::TDatabase>* database,
     LogLine("begin keep connection");
     ord->SetKeepConnection(true);
     LogLine("connection");
-    if (!ThreadSessionID().empty())
-      db::TSession::MakeCurrent(db::TSession::FindSession(ThreadSessionID()));
+    db::TSession::MakeCurrent(session);
     LogLine("Current Session");
     ord->Open();
     LogLine("connected");

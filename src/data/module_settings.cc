@@ -1,7 +1,6 @@
 // The data module's process-wide settings: the pool limit read at load, the
 // private connection's alias and credentials read at every module creation,
 // and the record line end.
-#include <strings.h>
 #include <atomic>
 
 #include "data/hist_data.h"
@@ -20,17 +19,6 @@ std::string g_dsn_password;
 
 std::atomic<const char*> g_record_line_end{""};
 
-// The value of the first "name=value" entry whose name equals `name` ignoring
-// case; empty when there is none. Entries without "=" never match.
-std::string EntryValue(const std::vector<std::string>& entries, std::string_view name) {
-  for (const std::string& e : entries) {
-    const size_t eq = e.find('=');
-    if (eq == std::string::npos || eq != name.size()) continue;
-    if (strncasecmp(e.data(), name.data(), eq) == 0) return e.substr(eq + 1);
-  }
-  return {};
-}
-
 }  // namespace
 
 int32_t GetMaxConnection() {
@@ -38,7 +26,7 @@ int32_t GetMaxConnection() {
     InitialLock();
     InitialSessionID();
     const auto ini = omsIniFile("");
-    const std::string value = EntryValue(ini->ReadSectionValues("MORVANE"), "MaxConnection");
+    const std::string value = ini->ReadString("MORVANE", "MaxConnection", "");
     if (value.empty()) return 10;
     return ParseInt32Or(value, 10);
   } catch (...) {
@@ -49,11 +37,10 @@ int32_t GetMaxConnection() {
 void DBInitConfig() {
   g_dsn_source = "omsdata";
   const auto ini = omsIniFile("");
-  const auto entries = ini->ReadSectionValues("OMS_DATABASE");
-  std::string source = EntryValue(entries, "DSN_source");
+  std::string source = ini->ReadString("OMS_DATABASE", "DSN_source", "");
   if (!source.empty()) g_dsn_source = std::move(source);
-  g_dsn_user = EntryValue(entries, "DSN_user");
-  g_dsn_password = EntryValue(entries, "DSN_password");
+  g_dsn_user = ini->ReadString("OMS_DATABASE", "DSN_user", "");
+  g_dsn_password = ini->ReadString("OMS_DATABASE", "DSN_password", "");
 }
 
 const std::string& DSNSource() {

@@ -1,7 +1,6 @@
 #include "data/postgres_driver.h"
 
 #include <libpq-fe.h>
-#include <strings.h>
 
 #include <array>
 #include <charconv>
@@ -10,6 +9,7 @@
 
 #include "data/sql_params.h"
 #include "data/store_text.h"
+#include "support/ascii_text.h"
 
 namespace morvane::db {
 namespace {
@@ -71,6 +71,11 @@ struct Result {
   }
   ~Result() { PQclear(r); }
 };
+
+bool Succeeded(const Result& r) {
+  const ExecStatusType st = PQresultStatus(r.r);
+  return st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK;
+}
 
 std::string Trimmed(const char* msg) {
   std::string s = msg != nullptr ? msg : "";
@@ -289,8 +294,7 @@ class PgConnection : public Connection {
     return r;
   }
   void Check(const Result& r, const std::string& sql) {
-    const ExecStatusType st = PQresultStatus(r.r);
-    if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) return;
+    if (Succeeded(r)) return;
     std::string msg = Trimmed(r.r != nullptr ? PQresultErrorMessage(r.r) : PQerrorMessage(conn_));
     if (PQstatus(conn_) != CONNECTION_OK) msg += " (the link to the server is lost)";
     throw EDatabaseError(msg + " (alias '" + alias_ + "', statement \"" + sql + "\")");
@@ -511,7 +515,7 @@ void PgCursor::Seek(std::span<const TTable::KeyValue> key) {
     } else {
       FieldType type = FieldType::kDateTime;
       for (const ColumnInfo& c : columns_) {
-        if (strcasecmp(c.name.c_str(), key_[i].c_str()) == 0) type = c.type;
+        if (EqualsIgnoringCase(c.name, key_[i])) type = c.type;
       }
       char buf[kStoreTextMax];
       const TDateTime d = std::get<TDateTime>(key[i]);
@@ -542,7 +546,8 @@ void PgStatement::Execute(std::span<const TParam> params) {
   for (const TParam& p : params) values_.Add(&p);
   Result r(PQexecPrepared(conn_->Raw(), name_.c_str(), values_.Count(), values_.Values(), nullptr,
                           nullptr, 0));
-  conn_->Check(r, "EXECUTE " + name_);
+  // The statement's text is only wanted for the message of a failure.
+  if (!Succeeded(r)) conn_->Check(r, "EXECUTE " + name_);
 }
 
 }  // namespace

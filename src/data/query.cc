@@ -1,6 +1,4 @@
 // TQuery: an SQL statement with ":name" parameters.
-#include <strings.h>
-
 #include "data/driver.h"
 #include "data/engine.h"
 #include "data/sql_params.h"
@@ -26,12 +24,7 @@ void TQuery::SetSQL(std::string sql) {
 }
 
 TParam& TQuery::ParamByName(std::string_view name) {
-  for (TParam& p : params_) {
-    if (p.Name().size() == name.size() &&
-        strncasecmp(p.Name().data(), name.data(), name.size()) == 0) {
-      return p;
-    }
-  }
+  if (TParam* p = FindParam(params_, name)) return *p;
   throw EDatabaseError("Parameter '" + std::string(name) + "' not found");
 }
 

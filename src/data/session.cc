@@ -54,19 +54,23 @@ TSession* TSession::FindSession(const std::string& name) {
 
 TSession* TSession::OpenSession(const std::string& name) {
   SessionRegistry& r = SessionRegistry::Get();
-  std::unique_lock lock(r.mu);
-  auto it = r.by_name.find(name);
-  TSession* s = nullptr;
-  if (it != r.by_name.end()) {
-    s = it->second;
-  } else {
-    lock.unlock();  // the constructor registers under the lock
-    auto made = std::make_unique<TSession>(name);
-    lock.lock();
-    s = made.get();
-    made->owned_by_registry_ = true;
-    r.owned.push_back(std::move(made));
+  std::lock_guard lock(r.mu);
+  // Looked up and made under one lock: two threads opening one name get the
+  // same session.
+  auto [it, inserted] = r.by_name.try_emplace(name, nullptr);
+  if (inserted) {
+    try {
+      // Room first, so that handing the new session over below cannot throw
+      // (its destructor takes the lock held here).
+      if (r.owned.size() == r.owned.capacity()) r.owned.reserve(2 * r.owned.size() + 1);
+      it->second = new TSession(name, NoRegistration{});
+    } catch (...) {
+      r.by_name.erase(it);
+      throw;
+    }
+    r.owned.emplace_back(it->second);
   }
+  TSession* s = it->second;
   s->SetActive(true);
   return s;
 }

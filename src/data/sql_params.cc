@@ -1,6 +1,6 @@
 #include "data/sql_params.h"
 
-#include <strings.h>
+#include "support/ascii_text.h"
 
 namespace morvane::db {
 namespace {
@@ -52,11 +52,7 @@ TranslatedSql TranslateParams(std::string_view sql, char prefix) {
       while (end < sql.size() && IsNameChar(sql[end])) ++end;
       const std::string_view name = sql.substr(i + 1, end - i - 1);
       size_t number = 0;
-      while (number < out.names.size() &&
-             !(out.names[number].size() == name.size() &&
-               strncasecmp(out.names[number].data(), name.data(), name.size()) == 0)) {
-        ++number;
-      }
+      while (number < out.names.size() && !EqualsIgnoringCase(out.names[number], name)) ++number;
       if (number == out.names.size()) out.names.emplace_back(name);
       out.text += prefix;
       out.text += std::to_string(number + 1);

@@ -2,12 +2,11 @@
 // fields and seeking along an index.
 #include "data/sqlite_cursor.h"
 
-#include <strings.h>
-
 #include <cmath>
 
 #include "data/sqlite_driver.h"
 #include "data/store_text.h"
+#include "support/ascii_text.h"
 
 namespace morvane::db::sqlite {
 
@@ -26,9 +25,11 @@ std::string Quote(std::string_view ident) {
                        " (alias '" + alias + "')");
 }
 
-void PrepareStmt(const std::string& alias, const DbPtr& db, const std::string& sql, Stmt* out) {
-  if (sqlite3_prepare_v3(db->handle, sql.c_str(), static_cast<int>(sql.size()),
-                         SQLITE_PREPARE_PERSISTENT, &out->s, nullptr) != SQLITE_OK) {
+void PrepareStmt(const std::string& alias, const DbPtr& db, const std::string& sql, Stmt* out,
+                 StmtLife life) {
+  const unsigned flags = life == StmtLife::kKept ? SQLITE_PREPARE_PERSISTENT : 0;
+  if (sqlite3_prepare_v3(db->handle, sql.c_str(), static_cast<int>(sql.size()), flags, &out->s,
+                         nullptr) != SQLITE_OK) {
     Fail(alias, db->handle, "Invalid statement \"" + sql + "\"");
   }
   if (out->s == nullptr) throw EDatabaseError("Empty statement (alias '" + alias + "')");
@@ -37,7 +38,7 @@ void PrepareStmt(const std::string& alias, const DbPtr& db, const std::string& s
 namespace {
 
 std::string Collate(const IndexColumn& k) {
-  if (k.collation.empty() || strcasecmp(k.collation.c_str(), "BINARY") == 0) return {};
+  if (k.collation.empty() || EqualsIgnoringCase(k.collation, "BINARY")) return {};
   return " COLLATE " + k.collation;
 }
 
@@ -71,6 +72,19 @@ void BindParam(sqlite3_stmt* s, int i, const TParam& p) {
       char* end = FormatStoreDateTime(buf, std::get<4>(v));
       sqlite3_bind_text(s, i, buf, static_cast<int>(end - buf), SQLITE_TRANSIENT);
       break;
+    }
+  }
+}
+
+// Binds params[i - 1] to parameter i of `s`; parameters past the end of
+// `params` are null.
+void BindPositional(sqlite3_stmt* s, std::span<const TParam> params) {
+  const int n = sqlite3_bind_parameter_count(s);
+  for (int i = 1; i <= n; ++i) {
+    if (i <= static_cast<int>(params.size())) {
+      BindParam(s, i, params[static_cast<size_t>(i - 1)]);
+    } else {
+      sqlite3_bind_null(s, i);
     }
   }
 }
@@ -176,7 +190,7 @@ class SqliteCursor : public Cursor {
 
   int64_t RecordCount() override {
     Stmt count;
-    PrepareStmt(alias_, db_, count_sql_, &count);
+    PrepareStmt(alias_, db_, count_sql_, &count, StmtLife::kOnce);
     BindAll(count.s);
     if (sqlite3_step(count.s) != SQLITE_ROW) Fail(alias_, db_->handle, "Cannot count rows");
     return sqlite3_column_int64(count.s, 0);
@@ -184,7 +198,7 @@ class SqliteCursor : public Cursor {
 
   // Prepares the main statement and reads its column kinds.
   void Start(const std::string& sql, std::string count_sql) {
-    PrepareStmt(alias_, db_, sql, &main_);
+    PrepareStmt(alias_, db_, sql, &main_, StmtLife::kKept);
     count_sql_ = std::move(count_sql);
     current_ = main_.s;
     const int n = sqlite3_column_count(main_.s);
@@ -220,16 +234,16 @@ class SqliteQueryCursor : public SqliteCursor {
     BindAll(main_.s);
   }
   void BindAll(sqlite3_stmt* s) override {
+    if (!by_name_) {
+      BindPositional(s, params_);
+      return;
+    }
     const int n = sqlite3_bind_parameter_count(s);
     for (int i = 1; i <= n; ++i) {
-      const TParam* p =
-          by_name_ ? FindByName(sqlite3_bind_parameter_name(s, i))
-                   : (i <= static_cast<int>(params_.size()) ? &params_[static_cast<size_t>(i - 1)]
-                                                            : nullptr);
-      if (p == nullptr) {
-        sqlite3_bind_null(s, i);
-      } else {
+      if (const TParam* p = FindByName(sqlite3_bind_parameter_name(s, i))) {
         BindParam(s, i, *p);
+      } else {
+        sqlite3_bind_null(s, i);
       }
     }
   }
@@ -242,7 +256,7 @@ class SqliteQueryCursor : public SqliteCursor {
       if (p.Direction() != ParamDirection::kInput) continue;
       std::string_view d = p.Name();
       if (!d.empty() && d.front() == '@') d.remove_prefix(1);
-      if (d.size() == n.size() && strncasecmp(d.data(), n.data(), n.size()) == 0) return &p;
+      if (EqualsIgnoringCase(d, n)) return &p;
     }
     return nullptr;
   }
@@ -262,7 +276,7 @@ class SqliteTableCursor : public SqliteCursor {
           "SELECT count(*) FROM " + Quote(table_));
     for (IndexColumn& k : key_) {
       for (const ColumnInfo& c : columns_) {
-        if (strcasecmp(c.name.c_str(), k.name.c_str()) == 0) k.type = c.type;
+        if (EqualsIgnoringCase(c.name, k.name)) k.type = c.type;
       }
     }
   }
@@ -282,7 +296,7 @@ class SqliteTableCursor : public SqliteCursor {
       // A row-value comparison over a prefix of the index lets SQLite start
       // the scan at the key instead of reading the table from its top.
       st = std::make_unique<Stmt>();
-      PrepareStmt(alias_, db_, SeekSql(table_, key_, k), st.get());
+      PrepareStmt(alias_, db_, SeekSql(table_, key_, k), st.get(), StmtLife::kKept);
     }
     sqlite3_reset(st->s);
     for (size_t i = 0; i < k; ++i) BindKey(st->s, static_cast<int>(i + 1), key_[i].type, key[i]);
@@ -326,19 +340,12 @@ class SqliteStatement : public Statement {
  public:
   SqliteStatement(std::string alias, DbPtr db, const std::string& sql)
       : alias_(std::move(alias)), db_(std::move(db)) {
-    PrepareStmt(alias_, db_, sql, &stmt_);
+    PrepareStmt(alias_, db_, sql, &stmt_, StmtLife::kKept);
   }
   void Execute(std::span<const TParam> params) override {
     sqlite3_stmt* s = stmt_.s;
     sqlite3_reset(s);
-    const int n = sqlite3_bind_parameter_count(s);
-    for (int i = 1; i <= n; ++i) {
-      if (i <= static_cast<int>(params.size())) {
-        BindParam(s, i, params[static_cast<size_t>(i - 1)]);
-      } else {
-        sqlite3_bind_null(s, i);
-      }
-    }
+    BindPositional(s, params);
     int rc;
     while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     }

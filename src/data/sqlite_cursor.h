@@ -35,7 +35,13 @@ struct Stmt {
   ~Stmt() { sqlite3_finalize(s); }
 };
 
-void PrepareStmt(const std::string& alias, const DbPtr& db, const std::string& sql, Stmt* out);
+// How long a prepared statement lives: kOnce for a statement stepped once and
+// finalized, kKept for one that is reset and run again (SQLite then keeps it
+// out of its short-lived lookaside memory).
+enum class StmtLife { kOnce, kKept };
+
+void PrepareStmt(const std::string& alias, const DbPtr& db, const std::string& sql, Stmt* out,
+                 StmtLife life);
 
 struct IndexColumn {
   std::string name;

@@ -1,7 +1,6 @@
 #include "data/sqlite_driver.h"
 
 #include <sqlite3.h>
-#include <strings.h>
 
 #include <cmath>
 #include <map>
@@ -10,6 +9,7 @@
 #include "data/sql_params.h"
 #include "data/sqlite_cursor.h"
 #include "data/store_text.h"
+#include "support/ascii_text.h"
 
 namespace morvane::db {
 namespace {
@@ -24,7 +24,7 @@ constexpr int kBusyTimeoutMs = 5000;
 constexpr size_t kMaxIdleTableFiles = 8;
 
 bool StartsWithWord(std::string_view s, std::string_view word) {
-  return s.size() >= word.size() && strncasecmp(s.data(), word.data(), word.size()) == 0;
+  return s.size() >= word.size() && EqualsIgnoringCase(s.substr(0, word.size()), word);
 }
 
 // The first table a statement names, for directory stores.
@@ -87,7 +87,8 @@ class SqliteConnection : public Connection {
     Stmt st;
     // Counting at most n + 1 rows keeps the answer cheap on a day's table.
     PrepareStmt(alias_.name, db,
-                "SELECT count(*) FROM (SELECT 1 FROM " + Quote(table) + " LIMIT ?1)", &st);
+                "SELECT count(*) FROM (SELECT 1 FROM " + Quote(table) + " LIMIT ?1)", &st,
+                StmtLife::kOnce);
     sqlite3_bind_int64(st.s, 1, n + 1);
     if (sqlite3_step(st.s) != SQLITE_ROW) Fail(alias_.name, db->handle, "Cannot count rows");
     return sqlite3_column_int64(st.s, 0) > n;
@@ -214,7 +215,7 @@ class SqliteConnection : public Connection {
     PrepareStmt(alias_.name, db,
                 "SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND name = ?1 "
                 "COLLATE NOCASE",
-                &st);
+                &st, StmtLife::kOnce);
     sqlite3_bind_text(st.s, 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
     const int rc = sqlite3_step(st.s);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(alias_.name, db->handle, "Cannot read schema");
@@ -238,7 +239,7 @@ class SqliteConnection : public Connection {
         alias_.name, db,
         "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ?1 COLLATE NOCASE "
         "AND (name = ?2 COLLATE NOCASE OR name = (?1 || '_' || ?2) COLLATE NOCASE)",
-        &find);
+        &find, StmtLife::kOnce);
     sqlite3_bind_text(find.s, 1, table.c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_text(find.s, 2, index.c_str(), -1, SQLITE_STATIC);
     if (sqlite3_step(find.s) != SQLITE_ROW) {
@@ -248,8 +249,8 @@ class SqliteConnection : public Connection {
     const std::string found = reinterpret_cast<const char*>(sqlite3_column_text(find.s, 0));
     Stmt info;
     PrepareStmt(alias_.name, db,
-                "SELECT name, coll FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno",
-                &info);
+                "SELECT name, coll FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno", &info,
+                StmtLife::kOnce);
     sqlite3_bind_text(info.s, 1, found.c_str(), -1, SQLITE_STATIC);
     std::vector<IndexColumn> key;
     while (sqlite3_step(info.s) == SQLITE_ROW) {
@@ -273,7 +274,7 @@ class SqliteConnection : public Connection {
     PrepareStmt(alias_.name, db,
                 std::string("SELECT body FROM ") + kSqliteProcedureTable +
                     " WHERE name = ?1 COLLATE NOCASE",
-                &st);
+                &st, StmtLife::kOnce);
     sqlite3_bind_text(st.s, 1, name.c_str(), -1, SQLITE_STATIC);
     if (sqlite3_step(st.s) != SQLITE_ROW || sqlite3_column_type(st.s, 0) == SQLITE_NULL) {
       throw EDatabaseError("Stored procedure '" + name + "' not found (alias '" + alias_.name +
@@ -337,7 +338,7 @@ std::string FirstTableNamed(std::string_view sql) {
   std::string word;
   bool next_is_table = false;
   while (t.Next(&word)) {
-    const auto is = [&](const char* w) { return strcasecmp(word.c_str(), w) == 0; };
+    const auto is = [&](std::string_view w) { return EqualsIgnoringCase(word, w); };
     if (next_is_table) {
       if (is("IF") || is("NOT") || is("EXISTS")) continue;
       return word;

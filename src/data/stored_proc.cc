@@ -1,6 +1,4 @@
 // TStoredProc: a procedure of the store, called by name.
-#include <strings.h>
-
 #include "data/driver.h"
 #include "data/engine.h"
 
@@ -12,12 +10,7 @@ TParam& TStoredProc::DeclareParam(const std::string& name, ParamType type, Param
 }
 
 TParam& TStoredProc::ParamByName(std::string_view name) {
-  for (TParam& p : params_) {
-    if (p.Name().size() == name.size() &&
-        strncasecmp(p.Name().data(), name.data(), name.size()) == 0) {
-      return p;
-    }
-  }
+  if (TParam* p = FindParam(params_, name)) return *p;
   throw EDatabaseError("Parameter '" + std::string(name) + "' not found in procedure '" +
                        proc_name_ + "'");
 }

@@ -60,5 +60,25 @@ TEST(SessionTest, OpenFindsOrMakesAndCurrentFollows) {
   EXPECT_EQ(TSession::Current(), nullptr);  // never left dangling
 }
 
+TEST(SessionTest, ConcurrentOpensOfOneNameShareTheSession) {
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 20;
+  for (int round = 0; round < kRounds; ++round) {
+    const std::string name = "concurrent_open_" + std::to_string(round);
+    std::vector<TSession*> opened(kThreads, nullptr);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+      threads.emplace_back(
+          [&opened, &name, i] { opened[static_cast<size_t>(i)] = TSession::OpenSession(name); });
+    }
+    for (std::thread& t : threads) t.join();
+    for (TSession* s : opened) EXPECT_EQ(s, opened[0]);
+    ASSERT_NE(opened[0], nullptr);
+    EXPECT_EQ(TSession::FindSession(name), opened[0]);
+    TSession::FreeSession(name);
+    EXPECT_EQ(TSession::FindSession(name), nullptr);
+  }
+}
+
 }  // namespace
 }  // namespace morvane::db
