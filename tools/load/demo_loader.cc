@@ -1,6 +1,8 @@
 #include "demo_loader.h"
 
 #include <strings.h>
+
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -33,7 +35,8 @@ std::string InList(const std::vector<std::string_view>& codes) {
 class StoreSink final : public MarketSink {
  public:
   StoreSink(StoreConnections* stores, const std::string& override_alias,
-            const std::vector<std::string_view>& codes)
+            const std::vector<std::string_view>& codes,
+            std::vector<std::filesystem::path>* new_files)
       : codes_(InList(codes)) {
     ticks_db_ = stores->Get(AliasFor(StoreRole::kTicks, override_alias));
     daily_db_ = stores->Get(AliasFor(StoreRole::kDaily, override_alias));
@@ -42,20 +45,22 @@ class StoreSink final : public MarketSink {
     for (db::TDatabase* db : {ticks_db_, daily_db_, bars_db_, orders_db_}) {
       if (!db->InTransaction()) db->StartTransaction();
     }
-    tick_driver_ = DriverOf(ticks_db_);
     Clear(daily_db_, "DailySymbol", "Stock_code");
     Clear(daily_db_, "DailyBars", "stock_code");
     Clear(bars_db_, "BaseBars", "Symbol");
     Clear(bars_db_, "MarketSessions", "Symbol");
     Clear(orders_db_, "symbolTable", "symbol");
-    for (int s : {60, 180, 300}) Clear(orders_db_, IntervalTableName(s), "Symbol");
-    ticks_ = std::make_unique<TickWriter>(ticks_db_, tick_driver_);
+    for (int s : kIntervalLengths) Clear(orders_db_, IntervalTableName(s), "Symbol");
+    // A day table from an earlier run keeps its other products' ticks.
+    ticks_ = std::make_unique<TickWriter>(
+        ticks_db_, DriverOf(ticks_db_), new_files,
+        [this](const std::string& table) { Clear(ticks_db_, table, "Symbol"); });
     names_ = std::make_unique<NameWriter>(daily_db_);
     daily_ = std::make_unique<DailyBarWriter>(daily_db_);
     base_ = std::make_unique<BaseBarWriter>(bars_db_);
     sessions_ = std::make_unique<SessionWriter>(bars_db_);
     symbols_ = std::make_unique<SymbolWriter>(orders_db_);
-    for (int s : {60, 180, 300}) intervals_[s] = std::make_unique<IntervalWriter>(orders_db_, s);
+    for (int s : kIntervalLengths) intervals_[s] = std::make_unique<IntervalWriter>(orders_db_, s);
   }
 
   void Name(const NameRow& row) override {
@@ -71,15 +76,6 @@ class StoreSink final : public MarketSink {
     ++counts.sessions;
   }
   void Tick(const TickRow& row) override {
-    if (row.date != tick_day_) {
-      // A day table from an earlier run keeps its other products' ticks.
-      const std::string table = "hist" + Yymmdd(row.date);
-      for (const std::string& sql : TickTableStatements(table, tick_driver_)) {
-        ticks_db_->ExecuteDirect(sql);
-      }
-      Clear(ticks_db_, table, "Symbol");
-      tick_day_ = row.date;
-    }
     ticks_->Write(row);
     ++counts.ticks;
   }
@@ -109,8 +105,6 @@ class StoreSink final : public MarketSink {
   db::TDatabase* daily_db_ = nullptr;
   db::TDatabase* bars_db_ = nullptr;
   db::TDatabase* orders_db_ = nullptr;
-  StoreDriver tick_driver_ = StoreDriver::kSqlite;
-  TDateTime tick_day_ = -1e9;
   std::unique_ptr<TickWriter> ticks_;
   std::unique_ptr<NameWriter> names_;
   std::unique_ptr<DailyBarWriter> daily_;
@@ -145,22 +139,27 @@ std::function<bool(TDateTime)> SettingsHolidays() {
 }
 
 DemoCounts LoadDemo(const DemoOptions& options, const std::string& override_alias) {
+  std::vector<std::filesystem::path> new_files;  // day files of a SQLite tick store
+  bool committing = false;
   StoreConnections stores;
   try {
     DemoCounts counts;
     {
-      StoreSink sink(&stores, override_alias, DemoProductCodes(options.symbols));
+      StoreSink sink(&stores, override_alias, DemoProductCodes(options.symbols), &new_files);
       GenerateDemoMarket(options, &sink);
       counts = sink.counts;
     }  // the writers' statements go before the commits
-    for (StoreRole role :
-         {StoreRole::kTicks, StoreRole::kDaily, StoreRole::kBars, StoreRole::kOrders}) {
-      db::TDatabase* db = stores.Get(AliasFor(role, override_alias));
-      if (db->InTransaction()) db->Commit();
-    }
+    committing = true;
+    stores.CommitAll();
     return counts;
   } catch (...) {
     stores.RollbackAll();
+    // The rollback emptied the day files this run created; take them away
+    // too, unless the tick store may have committed before another failed.
+    if (!committing && !new_files.empty()) {
+      stores.CloseAll();
+      RemoveDayFiles(new_files);
+    }
     throw;
   }
 }

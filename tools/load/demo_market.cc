@@ -4,6 +4,8 @@
 #include <array>
 #include <string>
 
+#include "store_schema.h"
+
 namespace morvane::load {
 namespace {
 
@@ -67,7 +69,6 @@ constexpr int kAfternoonOpen = 13 * 3600;
 constexpr int kAfternoonClose = 16 * 3600;
 constexpr int kMorningLength = kMorningClose - kMorningOpen;
 constexpr int kTradingSeconds = kMorningLength + (kAfternoonClose - kAfternoonOpen);
-constexpr std::array<int, 3> kIntervalLengths = {60, 180, 300};
 
 // splitmix64: tiny, fast, and the same sequence everywhere.
 class Rng {

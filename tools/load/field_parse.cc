@@ -47,26 +47,6 @@ std::optional<TDateTime> DatePrefix(std::string_view s) {
   return EncodeDate(y, m, d);
 }
 
-char* Put2(char* out, int v) {
-  out[0] = static_cast<char>('0' + v / 10 % 10);
-  out[1] = static_cast<char>('0' + v % 10);
-  return out + 2;
-}
-
-char* Put4(char* out, int v) {
-  out = Put2(out, v / 100);
-  return Put2(out, v % 100);
-}
-
-char* PutDate(char* out, TDateTime v, char sep) {
-  CivilDate d = DecodeDate(v);
-  out = Put4(out, d.year);
-  *out++ = sep;
-  out = Put2(out, d.month);
-  *out++ = sep;
-  return Put2(out, d.day);
-}
-
 }  // namespace
 
 std::optional<TDateTime> ParseCsvDate(std::string_view s) {
@@ -89,10 +69,11 @@ std::optional<TDateTime> ParseCsvDateTime(std::string_view s) {
 }
 
 std::optional<double> ParseCsvNumber(std::string_view s) {
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  if (s.empty() || s.front() == '+' || s.front() == 'i' || s.front() == 'I' || s.front() == 'n' ||
-      s.front() == 'N') {
-    return std::nullopt;
+  // from_chars takes no '+' of its own (so "++1" fails) and reads "inf" and
+  // "nan", which the finiteness test turns away.
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s.front() == '-') return std::nullopt;  // "+-5"
   }
   double v = 0;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
@@ -101,16 +82,14 @@ std::optional<double> ParseCsvNumber(std::string_view s) {
 }
 
 std::optional<int64_t> ParseCsvInteger(std::string_view s) {
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  if (s.empty() || s.front() == '+') return std::nullopt;
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s.front() == '-') return std::nullopt;  // "+-5"
+  }
   int64_t v = 0;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
   if (ec != std::errc() || end != s.data() + s.size()) return std::nullopt;
   return v;
-}
-
-char* FormatStoreSlashedDate(char* out, TDateTime day) {
-  return PutDate(out, day, '/');
 }
 
 }  // namespace morvane::load

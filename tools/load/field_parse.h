@@ -25,11 +25,6 @@ std::optional<TDateTime> ParseCsvDateTime(std::string_view s);  // both
 std::optional<double> ParseCsvNumber(std::string_view s);       // finite only
 std::optional<int64_t> ParseCsvInteger(std::string_view s);
 
-// "yyyy/mm/dd", the text form the interval tables keep in their Date column
-// (the form in which the interval-table reader passes its date). Writes 10
-// bytes at `out` and returns the end; no terminating zero.
-char* FormatStoreSlashedDate(char* out, TDateTime day);
-
 }  // namespace morvane::load
 
 #endif  // MORVANE_TOOLS_LOAD_FIELD_PARSE_H_

@@ -90,23 +90,20 @@ class Row {
   const std::vector<std::string_view>& columns_;
 };
 
-// Runs the whole file in one transaction. `make_writer` is called inside it,
-// so that a writer's statements are prepared on the transaction's link;
-// `write_row` turns the current record into one written row.
-template <class MakeWriter, class WriteRow>
-int64_t LoadFile(const std::string& path, db::TDatabase* db,
-                 const std::vector<std::string_view>& columns, MakeWriter make_writer,
-                 WriteRow write_row) {
+// Runs the whole file in one transaction: `write_row` turns the current
+// record into one row written through `writer`, whose kColumns the header
+// must name.
+template <class Writer, class WriteRow>
+int64_t LoadFile(const std::string& path, db::TDatabase* db, Writer* writer, WriteRow write_row) {
   CsvReader reader(path);
-  reader.ReadHeader(columns);
-  Row row(&reader, columns);
+  reader.ReadHeader(Writer::kColumns);
+  Row row(&reader, Writer::kColumns);
   int64_t count = 0;
   db->StartTransaction();
   try {
-    auto writer = make_writer();
     try {
       while (reader.Next()) {
-        write_row(row, &writer);
+        write_row(row, writer);
         ++count;
       }
     } catch (const LoadError&) {
@@ -117,7 +114,12 @@ int64_t LoadFile(const std::string& path, db::TDatabase* db,
     }
     db->Commit();
   } catch (...) {
-    if (db->InTransaction()) db->Rollback();
+    try {
+      if (db->InTransaction()) db->Rollback();
+    } catch (const std::exception&) {
+      // The link is gone and the store drops the transaction with it; the
+      // error that stopped the load is the one to report.
+    }
     throw;
   }
   return count;
@@ -126,124 +128,100 @@ int64_t LoadFile(const std::string& path, db::TDatabase* db,
 }  // namespace
 
 int64_t LoadTicksFile(const std::string& path, db::TDatabase* db) {
-  static const std::vector<std::string_view> kColumns = {
-      "Date", "Time", "Symbol", "Bid", "Offer", "Price", "BidSize", "Volume", "OfferSize"};
-  const StoreDriver driver = DriverOf(db);
   std::vector<std::filesystem::path> new_files;
+  TickWriter writer(db, DriverOf(db), &new_files);
   try {
-    return LoadFile(
-        path, db, kColumns, [&] { return TickWriter(db, driver, &new_files); },
-        [](Row& r, TickWriter* w) {
-          TickRow t;
-          t.date = r.Date(0);
-          t.time = r.Time(1);
-          t.symbol = r.Code(2);
-          t.bid = r.Number(3);
-          t.offer = r.Number(4);
-          t.price = r.Number(5);
-          t.bid_size = r.Number(6);
-          t.volume = r.Number(7);
-          t.offer_size = r.Number(8);
-          w->Write(t);
-        });
+    return LoadFile(path, db, &writer, [](Row& r, TickWriter* w) {
+      TickRow t;
+      t.date = r.Date(0);
+      t.time = r.Time(1);
+      t.symbol = r.Code(2);
+      t.bid = r.Number(3);
+      t.offer = r.Number(4);
+      t.price = r.Number(5);
+      t.bid_size = r.Number(6);
+      t.volume = r.Number(7);
+      t.offer_size = r.Number(8);
+      w->Write(t);
+    });
   } catch (...) {
     // The rollback emptied the day files this load created; take them away
     // too, once the connection has let go of them.
     if (!new_files.empty()) {
       db->Close();
-      std::error_code ec;
-      for (const auto& f : new_files) {
-        std::filesystem::remove(f, ec);
-        std::filesystem::remove(f.string() + "-journal", ec);
-      }
+      RemoveDayFiles(new_files);
     }
     throw;
   }
 }
 
 int64_t LoadNamesFile(const std::string& path, db::TDatabase* db) {
-  static const std::vector<std::string_view> kColumns = {"Stock_code", "name_e", "name_c"};
-  return LoadFile(
-      path, db, kColumns, [&] { return NameWriter(db); },
-      [](Row& r, NameWriter* w) {
-        w->Write({r.Code(0), r.Name(1), r.Name(2)});
-      });
+  NameWriter writer(db);
+  return LoadFile(path, db, &writer, [](Row& r, NameWriter* w) {
+    w->Write({r.Code(0), r.Name(1), r.Name(2)});
+  });
 }
 
 int64_t LoadDailyFile(const std::string& path, db::TDatabase* db) {
-  static const std::vector<std::string_view> kColumns = {
-      "c_date", "stock_code", "high", "low", "closing", "shares_traded", "turnover"};
-  return LoadFile(
-      path, db, kColumns, [&] { return DailyBarWriter(db); },
-      [](Row& r, DailyBarWriter* w) {
-        DailyBarRow d;
-        d.c_date = r.Date(0);
-        d.stock_code = r.Code(1);
-        d.high = r.Number(2);
-        d.low = r.Number(3);
-        d.closing = r.Number(4);
-        d.shares_traded = r.Number(5);
-        d.turnover = r.Number(6);
-        w->Write(d);
-      });
+  DailyBarWriter writer(db);
+  return LoadFile(path, db, &writer, [](Row& r, DailyBarWriter* w) {
+    DailyBarRow d;
+    d.c_date = r.Date(0);
+    d.stock_code = r.Code(1);
+    d.high = r.Number(2);
+    d.low = r.Number(3);
+    d.closing = r.Number(4);
+    d.shares_traded = r.Number(5);
+    d.turnover = r.Number(6);
+    w->Write(d);
+  });
 }
 
 int64_t LoadBaseBarsFile(const std::string& path, db::TDatabase* db) {
-  static const std::vector<std::string_view> kColumns = {"Symbol",   "TimeBegin",  "Duration",
-                                                         "SeqNo",    "PriceOpen",  "PriceHigh",
-                                                         "PriceLow", "PriceClose", "Volume"};
-  return LoadFile(
-      path, db, kColumns, [&] { return BaseBarWriter(db); },
-      [](Row& r, BaseBarWriter* w) {
-        BaseBarRow b;
-        b.symbol = r.Code(0);
-        b.time_begin = r.DateTime(1);
-        b.duration = r.Integer(2);
-        b.seq_no = r.Integer(3);
-        b.price_open = r.Number(4);
-        b.price_high = r.Number(5);
-        b.price_low = r.Number(6);
-        b.price_close = r.Number(7);
-        b.volume = r.Number(8);
-        w->Write(b);
-      });
+  BaseBarWriter writer(db);
+  return LoadFile(path, db, &writer, [](Row& r, BaseBarWriter* w) {
+    BaseBarRow b;
+    b.symbol = r.Code(0);
+    b.time_begin = r.DateTime(1);
+    b.duration = r.Integer(2);
+    b.seq_no = r.Integer(3);
+    b.price_open = r.Number(4);
+    b.price_high = r.Number(5);
+    b.price_low = r.Number(6);
+    b.price_close = r.Number(7);
+    b.volume = r.Number(8);
+    w->Write(b);
+  });
 }
 
 int64_t LoadSessionsFile(const std::string& path, db::TDatabase* db) {
-  static const std::vector<std::string_view> kColumns = {"Symbol", "TimeOpen", "TimeClose"};
-  return LoadFile(
-      path, db, kColumns, [&] { return SessionWriter(db); },
-      [](Row& r, SessionWriter* w) {
-        w->Write({r.Code(0), r.Time(1), r.Time(2)});
-      });
+  SessionWriter writer(db);
+  return LoadFile(path, db, &writer, [](Row& r, SessionWriter* w) {
+    w->Write({r.Code(0), r.Time(1), r.Time(2)});
+  });
 }
 
 int64_t LoadSymbolsFile(const std::string& path, db::TDatabase* db) {
-  static const std::vector<std::string_view> kColumns = {"symbol", "isValid"};
-  return LoadFile(
-      path, db, kColumns, [&] { return SymbolWriter(db); },
-      [](Row& r, SymbolWriter* w) {
-        w->Write({r.Code(0), r.OptText(1)});
-      });
+  SymbolWriter writer(db);
+  return LoadFile(path, db, &writer, [](Row& r, SymbolWriter* w) {
+    w->Write({r.Code(0), r.OptText(1)});
+  });
 }
 
 int64_t LoadIntervalsFile(const std::string& path, db::TDatabase* db, int seconds) {
-  static const std::vector<std::string_view> kColumns = {"Symbol", "Date", "Time",  "Open",
-                                                         "High",   "Low",  "Close", "Volume"};
-  return LoadFile(
-      path, db, kColumns, [&] { return IntervalWriter(db, seconds); },
-      [](Row& r, IntervalWriter* w) {
-        IntervalRow b;
-        b.symbol = r.Code(0);
-        b.date = r.Date(1);
-        b.time = r.Time(2);
-        b.open = r.Number(3);
-        b.high = r.Number(4);
-        b.low = r.Number(5);
-        b.close = r.Number(6);
-        b.volume = r.Number(7);
-        w->Write(b);
-      });
+  IntervalWriter writer(db, seconds);
+  return LoadFile(path, db, &writer, [](Row& r, IntervalWriter* w) {
+    IntervalRow b;
+    b.symbol = r.Code(0);
+    b.date = r.Date(1);
+    b.time = r.Time(2);
+    b.open = r.Number(3);
+    b.high = r.Number(4);
+    b.low = r.Number(5);
+    b.close = r.Number(6);
+    b.volume = r.Number(7);
+    w->Write(b);
+  });
 }
 
 }  // namespace morvane::load

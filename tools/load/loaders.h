@@ -33,7 +33,7 @@ int64_t LoadSessionsFile(const std::string& path, db::TDatabase* db);
 // symbol,isValid
 int64_t LoadSymbolsFile(const std::string& path, db::TDatabase* db);
 // Symbol,Date,Time,Open,High,Low,Close,Volume into IntervalTable<seconds>.
-// Requires: seconds is 60, 180 or 300.
+// Requires: seconds is one of kIntervalLengths.
 int64_t LoadIntervalsFile(const std::string& path, db::TDatabase* db, int seconds);
 
 }  // namespace morvane::load

@@ -1,7 +1,8 @@
 // morvane-load: creates the stores and fills them from CSV files or with the
 // demo market. Exit status: 0 done, 1 a load failed (nothing of the failing
 // file was kept), 2 the command line is wrong.
-#include <cstdio>
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -118,9 +119,9 @@ int Demo(Args* a, const std::string& override_alias) {
   std::string v;
   while (!a->Done()) {
     if (TakeOption(a, "--seed", &v)) {
-      char* end = nullptr;
-      o.seed = std::strtoull(v.c_str(), &end, 10);
-      if (v.empty() || *end != '\0') throw UsageError{"--seed needs a number"};
+      const char* end = v.data() + v.size();
+      auto [stop, ec] = std::from_chars(v.data(), end, o.seed);
+      if (ec != std::errc() || stop != end) throw UsageError{"--seed needs a number"};
     } else if (TakeOption(a, "--days", &v)) {
       o.days = PositiveInt("--days", v);
     } else if (TakeOption(a, "--symbols", &v)) {
@@ -150,8 +151,9 @@ int Run(Args* a) {
   std::string override_alias;
   std::string command;
   std::vector<std::string> rest;
+  int length = 0;  // intervals --length
   std::string v;
-  // Global options may stand anywhere before the command's own arguments.
+  // Global options may stand anywhere before demo's own arguments.
   while (!a->Done()) {
     const std::string& s = a->items[a->pos];
     if (s == "-h" || s == "--help") {
@@ -167,12 +169,17 @@ int Run(Args* a) {
     } else if (TakeOption(a, "--alias", &v)) {
       if (v.empty()) throw UsageError{"--alias needs a name"};
       override_alias = v;
+    } else if (command == "intervals" && TakeOption(a, "--length", &v)) {
+      length = ParseInt32Or(v, 0);
+      if (std::ranges::find(kIntervalLengths, length) == kIntervalLengths.end()) {
+        throw UsageError{"--length must be 60, 180 or 300"};
+      }
     } else if (command.empty() && s.rfind("--", 0) == 0) {
       throw UsageError{"unknown option \"" + s + "\""};
     } else if (command.empty()) {
       command = s;
       ++a->pos;
-      if (command == "demo" || command == "intervals") break;  // own options follow
+      if (command == "demo") break;  // its own options follow
     } else {
       rest.push_back(s);
       ++a->pos;
@@ -198,19 +205,6 @@ int Run(Args* a) {
     return LoadFiles(rest, StoreRole::kOrders, override_alias, LoadSymbolsFile);
   }
   if (command == "intervals") {
-    int length = 0;
-    while (!a->Done()) {
-      if (TakeOption(a, "--length", &v)) {
-        length = ParseInt32Or(v, 0);
-        if (length != 60 && length != 180 && length != 300) {
-          throw UsageError{"--length must be 60, 180 or 300"};
-        }
-      } else if (TakeOption(a, "--alias", &v)) {
-        override_alias = v;
-      } else {
-        rest.push_back(a->items[a->pos++]);
-      }
-    }
     if (length == 0) throw UsageError{"intervals needs --length 60|180|300"};
     return LoadFiles(rest, StoreRole::kOrders, override_alias,
                      [length](const std::string& f, db::TDatabase* db) {

@@ -88,7 +88,7 @@ std::vector<std::string> SqliteSchema(StoreRole role) {
           "isValid VARCHAR(1))",
           "CREATE INDEX IF NOT EXISTS symbolTable_symbol ON symbolTable (symbol)",
       };
-      for (int len : {60, 180, 300}) {
+      for (int len : kIntervalLengths) {
         const std::string t = IntervalTableName(len);
         // Date is text "yyyy/mm/dd": the reader selects with exactly that text.
         s.push_back("CREATE TABLE IF NOT EXISTS " + t +
@@ -190,7 +190,7 @@ std::vector<std::string> PgSchema(StoreRole role) {
           "isValid varchar(1))",
           "CREATE INDEX IF NOT EXISTS symbolTable_symbol ON symbolTable (symbol)",
       };
-      for (int len : {60, 180, 300}) {
+      for (int len : kIntervalLengths) {
         const std::string t = IntervalTableName(len);
         s.push_back("CREATE TABLE IF NOT EXISTS " + t +
                     " (Symbol varchar(15) NOT NULL, Date varchar(10) NOT NULL, Time time(0) NOT "

@@ -9,6 +9,7 @@
 #ifndef MORVANE_TOOLS_LOAD_STORE_SCHEMA_H_
 #define MORVANE_TOOLS_LOAD_STORE_SCHEMA_H_
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -36,7 +37,10 @@ std::vector<std::string> SchemaStatements(StoreRole role, StoreDriver driver);
 // The statements that create one day's tick table and its SymbolTime index.
 std::vector<std::string> TickTableStatements(const std::string& table, StoreDriver driver);
 
-// "IntervalTable60" and so on. Requires: seconds is 60, 180 or 300.
+// The bar lengths, in seconds, of the interval tables, ascending.
+inline constexpr std::array<int, 3> kIntervalLengths = {60, 180, 300};
+
+// "IntervalTable60" and so on. Requires: seconds is one of kIntervalLengths.
 std::string IntervalTableName(int seconds);
 
 }  // namespace morvane::load

@@ -1,7 +1,5 @@
 #include "stores.h"
 
-#include <cctype>
-
 #include "data/alias_file.h"
 #include "load_error.h"
 #include "support/settings_location.h"
@@ -23,14 +21,8 @@ std::string AliasFor(StoreRole role, const std::string& override_alias) {
   // The extension finds its order database the same way, so the loader fills
   // the store the server will read.
   try {
-    auto ini = omsIniFile();
-    for (const std::string& entry : ini->ReadSectionValues("OMS_DATABASE")) {
-      const size_t eq = entry.find('=');
-      if (eq == std::string::npos) continue;
-      std::string key = entry.substr(0, eq);
-      for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-      if (key == "dsn_source" && eq + 1 < entry.size()) return entry.substr(eq + 1);
-    }
+    std::string alias = omsIniFile()->ReadString("OMS_DATABASE", "DSN_source", "");
+    if (!alias.empty()) return alias;
   } catch (const std::exception&) {
     // No settings to be had: the default below, as the extension does.
   }
@@ -51,12 +43,28 @@ db::TDatabase* StoreConnections::Get(const std::string& alias) {
   return slot.get();
 }
 
+void StoreConnections::CommitAll() {
+  for (auto& [alias, db] : dbs_) {
+    if (db && db->InTransaction()) db->Commit();
+  }
+}
+
 void StoreConnections::RollbackAll() noexcept {
   for (auto& [alias, db] : dbs_) {
     try {
       if (db && db->InTransaction()) db->Rollback();
     } catch (const std::exception&) {
       // The link is gone; the store drops the transaction with it.
+    }
+  }
+}
+
+void StoreConnections::CloseAll() noexcept {
+  for (auto& [alias, db] : dbs_) {
+    try {
+      if (db) db->Close();
+    } catch (const std::exception&) {
+      // Nothing is left to let go of.
     }
   }
 }

@@ -25,8 +25,13 @@ class StoreConnections {
  public:
   // Connects on first use. Raises EDatabaseError.
   db::TDatabase* Get(const std::string& alias);
+  // Commits every open transaction, one connection after another. Raises
+  // EDatabaseError; the connections before the failing one stay committed.
+  void CommitAll();
   // Rolls back every open transaction; never throws.
   void RollbackAll() noexcept;
+  // Drops every link (TDatabase::Close); never throws.
+  void CloseAll() noexcept;
 
  private:
   std::map<std::string, std::unique_ptr<db::TDatabase>> dbs_;

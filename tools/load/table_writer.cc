@@ -1,8 +1,8 @@
 #include "table_writer.h"
 
 #include "data/alias_file.h"
+#include "data/day_tables.h"
 #include "data/store_text.h"
-#include "field_parse.h"
 
 namespace morvane::load {
 
@@ -70,7 +70,7 @@ void TableWriter::DateTime(size_t i, TDateTime v) {
 
 void TableWriter::SlashedDate(size_t i, TDateTime day) {
   char buf[db::kStoreTextMax];
-  params_[i]->SetAsString(std::string_view(buf, FormatStoreSlashedDate(buf, day)));
+  params_[i]->SetAsString(std::string_view(buf, FormatYmdSlashed(buf, day)));
 }
 
 void TableWriter::Execute() {
@@ -78,8 +78,9 @@ void TableWriter::Execute() {
 }
 
 TickWriter::TickWriter(db::TDatabase* db, StoreDriver driver,
-                       std::vector<std::filesystem::path>* new_files)
-    : db_(db), driver_(driver), new_files_(new_files) {
+                       std::vector<std::filesystem::path>* new_files,
+                       std::function<void(const std::string& table)> on_new_table)
+    : db_(db), driver_(driver), new_files_(new_files), on_new_table_(std::move(on_new_table)) {
   if (driver_ == StoreDriver::kSqlite) {
     const db::AliasConfig alias = db::LookUpAlias(db->AliasName());
     if (alias.directory) directory_ = alias.path;
@@ -88,7 +89,7 @@ TickWriter::TickWriter(db::TDatabase* db, StoreDriver driver,
 
 void TickWriter::Write(const TickRow& row) {
   if (last_ == nullptr || row.date != last_day_) {
-    const std::string table = "hist" + Yymmdd(row.date);
+    const std::string table = GetFileName(row.date);
     auto it = days_.find(table);
     if (it == days_.end()) {
       if (!directory_.empty() && new_files_ != nullptr) {
@@ -97,12 +98,8 @@ void TickWriter::Write(const TickRow& row) {
         if (!std::filesystem::exists(file, ec)) new_files_->push_back(file);
       }
       for (const std::string& sql : TickTableStatements(table, driver_)) db_->ExecuteDirect(sql);
-      auto w = std::make_unique<TableWriter>(
-          db_, table,
-          std::vector<std::string_view>{"Date", "Time", "Symbol", "Bid", "Offer", "Price",
-                                        "BidSize", "Volume", "OfferSize"});
-      it = days_.emplace(table, std::move(w)).first;
-      order_.push_back(table);
+      if (on_new_table_) on_new_table_(table);
+      it = days_.emplace(table, std::make_unique<TableWriter>(db_, table, kColumns)).first;
     }
     last_ = it->second.get();
     last_day_ = row.date;
@@ -120,8 +117,15 @@ void TickWriter::Write(const TickRow& row) {
   w.Execute();
 }
 
-NameWriter::NameWriter(db::TDatabase* db)
-    : w_(db, "DailySymbol", {"Stock_code", "name_e", "name_c"}) {}
+void RemoveDayFiles(const std::vector<std::filesystem::path>& new_files) noexcept {
+  for (const auto& f : new_files) {
+    std::error_code ec;
+    std::filesystem::remove(f, ec);
+    std::filesystem::remove(f.string() + "-journal", ec);
+  }
+}
+
+NameWriter::NameWriter(db::TDatabase* db) : w_(db, "DailySymbol", kColumns) {}
 
 void NameWriter::Write(const NameRow& row) {
   w_.Text(0, row.stock_code);
@@ -130,9 +134,7 @@ void NameWriter::Write(const NameRow& row) {
   w_.Execute();
 }
 
-DailyBarWriter::DailyBarWriter(db::TDatabase* db)
-    : w_(db, "DailyBars",
-         {"c_date", "stock_code", "high", "low", "closing", "shares_traded", "turnover"}) {}
+DailyBarWriter::DailyBarWriter(db::TDatabase* db) : w_(db, "DailyBars", kColumns) {}
 
 void DailyBarWriter::Write(const DailyBarRow& row) {
   w_.Date(0, row.c_date);
@@ -145,10 +147,7 @@ void DailyBarWriter::Write(const DailyBarRow& row) {
   w_.Execute();
 }
 
-BaseBarWriter::BaseBarWriter(db::TDatabase* db)
-    : w_(db, "BaseBars",
-         {"Symbol", "TimeBegin", "Duration", "SeqNo", "PriceOpen", "PriceHigh", "PriceLow",
-          "PriceClose", "Volume"}) {}
+BaseBarWriter::BaseBarWriter(db::TDatabase* db) : w_(db, "BaseBars", kColumns) {}
 
 void BaseBarWriter::Write(const BaseBarRow& row) {
   w_.Text(0, row.symbol);
@@ -163,8 +162,7 @@ void BaseBarWriter::Write(const BaseBarRow& row) {
   w_.Execute();
 }
 
-SessionWriter::SessionWriter(db::TDatabase* db)
-    : w_(db, "MarketSessions", {"Symbol", "TimeOpen", "TimeClose"}) {}
+SessionWriter::SessionWriter(db::TDatabase* db) : w_(db, "MarketSessions", kColumns) {}
 
 void SessionWriter::Write(const SessionRow& row) {
   w_.Text(0, row.symbol);
@@ -173,7 +171,7 @@ void SessionWriter::Write(const SessionRow& row) {
   w_.Execute();
 }
 
-SymbolWriter::SymbolWriter(db::TDatabase* db) : w_(db, "symbolTable", {"symbol", "isValid"}) {}
+SymbolWriter::SymbolWriter(db::TDatabase* db) : w_(db, "symbolTable", kColumns) {}
 
 void SymbolWriter::Write(const SymbolRow& row) {
   w_.Text(0, row.symbol);
@@ -182,8 +180,7 @@ void SymbolWriter::Write(const SymbolRow& row) {
 }
 
 IntervalWriter::IntervalWriter(db::TDatabase* db, int seconds)
-    : w_(db, IntervalTableName(seconds),
-         {"Symbol", "Date", "Time", "Open", "High", "Low", "Close", "Volume"}) {}
+    : w_(db, IntervalTableName(seconds), kColumns) {}
 
 void IntervalWriter::Write(const IntervalRow& row) {
   w_.Text(0, row.symbol);

@@ -14,6 +14,7 @@
 #define MORVANE_TOOLS_LOAD_TABLE_WRITER_H_
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -55,29 +56,43 @@ class TableWriter {
 // In a SQLite directory store each day table is its own file. A rolled-back
 // CREATE TABLE leaves its new file behind, empty; when `new_files` is given,
 // the writer adds to it every table file it caused to be created, so that the
-// caller can remove them after a rollback.
+// caller can remove them after a rollback (RemoveDayFiles).
+//
+// `on_new_table`, when given, runs once per day seen this run, after that
+// day's CREATE statements and before its first row, with the table's name.
 class TickWriter {
  public:
+  // The table's columns in the order the CSV header names them.
+  inline static const std::vector<std::string_view> kColumns = {
+      "Date", "Time", "Symbol", "Bid", "Offer", "Price", "BidSize", "Volume", "OfferSize"};
+
   TickWriter(db::TDatabase* db, StoreDriver driver,
-             std::vector<std::filesystem::path>* new_files = nullptr);
+             std::vector<std::filesystem::path>* new_files = nullptr,
+             std::function<void(const std::string& table)> on_new_table = {});
   void Write(const TickRow& row);
-  // The days written so far, as table names, in first-seen order.
-  const std::vector<std::string>& Tables() const { return order_; }
 
  private:
   db::TDatabase* db_;
   StoreDriver driver_;
   std::filesystem::path directory_;  // a SQLite directory store, else empty
   std::vector<std::filesystem::path>* new_files_;
-  TDateTime last_day_ = -1e9;
-  TableWriter* last_ = nullptr;
+  std::function<void(const std::string&)> on_new_table_;
+  TDateTime last_day_ = 0;
+  TableWriter* last_ = nullptr;  // the writer of last_day_; null before the first row
   std::map<std::string, std::unique_ptr<TableWriter>> days_;
-  std::vector<std::string> order_;
 };
 
-// Writers of the other tables, one per row kind.
+// Removes the day files a TickWriter listed in `new_files`, with their
+// journals. Call it after the rollback, once the connection is closed (so
+// that it has let go of them). Never throws.
+void RemoveDayFiles(const std::vector<std::filesystem::path>& new_files) noexcept;
+
+// Writers of the other tables, one per row kind. Each kColumns lists its
+// table's columns in the order the CSV header names them.
 class NameWriter {
  public:
+  inline static const std::vector<std::string_view> kColumns = {"Stock_code", "name_e", "name_c"};
+
   explicit NameWriter(db::TDatabase* db);
   void Write(const NameRow& row);
 
@@ -87,6 +102,9 @@ class NameWriter {
 
 class DailyBarWriter {
  public:
+  inline static const std::vector<std::string_view> kColumns = {
+      "c_date", "stock_code", "high", "low", "closing", "shares_traded", "turnover"};
+
   explicit DailyBarWriter(db::TDatabase* db);
   void Write(const DailyBarRow& row);
 
@@ -96,6 +114,10 @@ class DailyBarWriter {
 
 class BaseBarWriter {
  public:
+  inline static const std::vector<std::string_view> kColumns = {
+      "Symbol",    "TimeBegin", "Duration",   "SeqNo", "PriceOpen",
+      "PriceHigh", "PriceLow",  "PriceClose", "Volume"};
+
   explicit BaseBarWriter(db::TDatabase* db);
   void Write(const BaseBarRow& row);
 
@@ -105,6 +127,8 @@ class BaseBarWriter {
 
 class SessionWriter {
  public:
+  inline static const std::vector<std::string_view> kColumns = {"Symbol", "TimeOpen", "TimeClose"};
+
   explicit SessionWriter(db::TDatabase* db);
   void Write(const SessionRow& row);
 
@@ -114,6 +138,8 @@ class SessionWriter {
 
 class SymbolWriter {
  public:
+  inline static const std::vector<std::string_view> kColumns = {"symbol", "isValid"};
+
   explicit SymbolWriter(db::TDatabase* db);
   void Write(const SymbolRow& row);
 
@@ -124,6 +150,9 @@ class SymbolWriter {
 // IntervalTable60, IntervalTable180 or IntervalTable300 by `seconds`.
 class IntervalWriter {
  public:
+  inline static const std::vector<std::string_view> kColumns = {
+      "Symbol", "Date", "Time", "Open", "High", "Low", "Close", "Volume"};
+
   IntervalWriter(db::TDatabase* db, int seconds);
   void Write(const IntervalRow& row);
 

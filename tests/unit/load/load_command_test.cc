@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "data/engine.h"
@@ -32,12 +33,12 @@ Outcome RunLoad(const TempDir& dir, const std::string& args, const std::string& 
   return o;
 }
 
-void WriteSqliteStores(const TempDir& dir) {
-  WriteFile(dir / "aliases.ini",
-            "[HISTDATA]\nDRIVER=SQLITE\nPATH=ticks\n"
-            "[Historical]\nDRIVER=SQLITE\nPATH=historical.db\n"
-            "[plrdata]\nDRIVER=SQLITE\nPATH=plrdata.db\n"
-            "[omsdata]\nDRIVER=SQLITE\nPATH=omsdata.db\n");
+// `ticks`: the tick store's PATH, a file or (ending in '/') a directory.
+void WriteSqliteStores(const TempDir& dir, const std::string& ticks = "ticks") {
+  WriteFile(dir / "aliases.ini", "[HISTDATA]\nDRIVER=SQLITE\nPATH=" + ticks + "\n" +
+                                     "[Historical]\nDRIVER=SQLITE\nPATH=historical.db\n"
+                                     "[plrdata]\nDRIVER=SQLITE\nPATH=plrdata.db\n"
+                                     "[omsdata]\nDRIVER=SQLITE\nPATH=omsdata.db\n");
   WriteFile(dir / "oms.ini", "[OMS_DATABASE]\nDSN_source=omsdata\n[2024]\nHoliday=01/01\n");
 }
 
@@ -53,6 +54,43 @@ TEST(LoadCommand, UsageErrorsExitWithTwo) {
   const Outcome o = RunLoad(dir, "--aliases nowhere.ini init");
   EXPECT_EQ(o.status, 2);
   EXPECT_NE(o.err.find("nowhere.ini does not exist"), std::string::npos) << o.err;
+}
+
+TEST(LoadCommand, SeedMustBeAWholeUnsignedNumber) {
+  TempDir dir;
+  WriteSqliteStores(dir);
+  for (const char* seed : {"-1", "' 5'", "+5", "5x", "''", "18446744073709551616"}) {
+    const Outcome o = RunLoad(dir, std::string("demo --seed ") + seed);
+    EXPECT_EQ(o.status, 2) << seed;
+    EXPECT_NE(o.err.find("--seed needs a number"), std::string::npos) << seed << ": " << o.err;
+  }
+}
+
+TEST(LoadCommand, IntervalsTakesTheGlobalOptionsAfterItsName) {
+  TempDir dir;
+  WriteSqliteStores(dir);
+  WriteFile(dir / "other.ini", "[omsdata]\nDRIVER=SQLITE\nPATH=other.db\n");
+  WriteFile(dir / "i.csv",
+            "Symbol,Date,Time,Open,High,Low,Close,Volume\n0005,2024-01-02,09:31:00,1,2,1,2,10\n");
+  // An empty --alias is refused here as before the command.
+  Outcome o = RunLoad(dir, "intervals --length 60 --alias= i.csv");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_NE(o.err.find("--alias needs a name"), std::string::npos) << o.err;
+
+  // --aliases after the command picks the alias file; it is not a data file.
+  ASSERT_EQ(RunLoad(dir, "--aliases other.ini init").status, 0);
+  o = RunLoad(dir, "intervals i.csv --length=180 --aliases other.ini");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "i.csv: 1 rows loaded into alias omsdata\n");
+  testing::ScopedEnv env("MORVANE_ALIASES", (dir / "other.ini").c_str());
+  db::TDatabase other;
+  other.SetAliasName("omsdata");
+  db::TQuery q;
+  q.SetDatabase(&other);
+  q.SetSQL("select count(*) as n from IntervalTable180");
+  q.Open();
+  EXPECT_EQ(q.FieldByName("n").AsInteger(), 1);
+  EXPECT_FALSE(std::filesystem::exists(dir / "omsdata.db"));
 }
 
 TEST(LoadCommand, ABadRowExitsWithOneAndNamesFileAndLine) {
@@ -112,6 +150,54 @@ TEST(LoadCommand, InitThenDemoFillsEveryStoreAndTheAliasOptionRedirects) {
   names.SetSQL("select name_c from DailySymbol");
   names.Open();
   EXPECT_EQ(names.FieldByName("name_c").AsString(), "滙豐控股");
+}
+
+int64_t Scalar(const char* alias, const std::string& sql) {
+  db::TDatabase d;
+  d.SetAliasName(alias);
+  db::TQuery q;
+  q.SetDatabase(&d);
+  q.SetSQL(sql);
+  q.Open();
+  return q.Fields(0).AsLargeInt();
+}
+
+void Execute(const char* alias, const std::string& sql) {
+  db::TDatabase d;
+  d.SetAliasName(alias);
+  d.ExecuteDirect(sql);
+}
+
+TEST(LoadCommand, DemoReplacesOnlyItsOwnTicksAndAFailedDemoLeavesNoNewDayFile) {
+  TempDir dir;
+  WriteSqliteStores(dir, "ticks/");
+  testing::ScopedEnv env("MORVANE_ALIASES", (dir / "aliases.ini").c_str());
+  ASSERT_EQ(RunLoad(dir, "init").status, 0);
+  const std::string args = "demo --days 1 --symbols 2 --ticks-per-day 10 --end ";
+  Outcome o = RunLoad(dir, args + "2024-01-02");
+  ASSERT_EQ(o.status, 0) << o.err;
+  ASSERT_TRUE(std::filesystem::exists(dir / "ticks/hist240102.db"));  // a table per file
+  const std::string count = "select count(*) from hist240102";
+  const int64_t demo_ticks = Scalar("HISTDATA", count);
+  ASSERT_GT(demo_ticks, 0);
+  Execute("HISTDATA",
+          "insert into hist240102 (Date, Time, Symbol, Price) "
+          "values ('2024-01-02', '10:00:00', '9999', 1)");
+  o = RunLoad(dir, args + "2024-01-02");
+  ASSERT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(Scalar("HISTDATA", count), demo_ticks + 1);
+
+  // A store that refuses the daily bars fails the demo after a new day's
+  // ticks are written: everything is rolled back, and the new day's file goes.
+  Execute("Historical",
+          "create trigger refuse before insert on DailyBars "
+          "begin select raise(abort, 'refused'); end");
+  o = RunLoad(dir, args + "2024-01-03");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.err.find("refused"), std::string::npos) << o.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "ticks/hist240103.db"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "ticks/hist240103.db-journal"));
+  EXPECT_EQ(Scalar("omsdata", "select count(*) from symbolTable"), 2);
 }
 
 TEST(LoadCommand, DemoOnPostgresKeepsDailyBarsConsistentWithTheTicks) {

@@ -36,7 +36,7 @@ class LoaderStore : public ::testing::TestWithParam<Kind> {
       WriteFile(dir_ / "aliases.ini", text);
     } else {
       WriteFile(dir_ / "aliases.ini",
-                "[HISTDATA]\nDRIVER=SQLITE\nPATH=ticks\n"
+                "[HISTDATA]\nDRIVER=SQLITE\nPATH=ticks/\n"
                 "[Historical]\nDRIVER=SQLITE\nPATH=historical.db\n"
                 "[plrdata]\nDRIVER=SQLITE\nPATH=plrdata.db\n"
                 "[omsdata]\nDRIVER=SQLITE\nPATH=omsdata.db\n");
