@@ -56,8 +56,7 @@ void LoadHolidays(Calendar& cal, int year) {
   cal.year = year;
   cal.holidays.clear();
   try {
-    char section[8];
-    std::snprintf(section, sizeof section, "%04d", year);
+    const std::string section = HolidaySection(year);
     const std::string holiday_file = omsIniFile()->ReadString(kSection, "HolidayFile", "");
     LogLine("Holiday File:" + holiday_file);
     std::string value;
@@ -66,7 +65,7 @@ void LoadHolidays(Calendar& cal, int year) {
       value = file->ReadString(section, "Holiday", "");
     }
     LogLine("Holiday List:" + value);
-    cal.holidays = SplitCommaText(TrimControls(value));
+    cal.holidays = HolidayItems(value);
   } catch (const std::exception& e) {
     LogLine("InitialHolidayList:" + MessageOf(e));
   } catch (...) {
@@ -109,7 +108,6 @@ void InitialHolidayList() {
 bool IsHolidayToday() {
   const TDateTime today = Today();
   const int dow = DayOfWeek(today);
-  const std::string month_day = MonthDay(today);
   const int year = DecodeDate(today).year;
 
   Calendar& cal = State();
@@ -120,8 +118,23 @@ bool IsHolidayToday() {
   if (dow == 1 || dow == 7) {
     return true;
   }
+  return ListsDay(cal.holidays, today);
+}
+
+std::string HolidaySection(int year) {
+  char section[16];
+  std::snprintf(section, sizeof section, "%04d", year);
+  return section;
+}
+
+std::vector<std::string> HolidayItems(const std::string& value) {
+  return SplitCommaText(TrimControls(value));
+}
+
+bool ListsDay(const std::vector<std::string>& items, TDateTime day) {
+  const std::string month_day = MonthDay(day);
   return std::ranges::any_of(
-      cal.holidays, [&](const std::string& item) { return EqualsIgnoringCase(item, month_day); });
+      items, [&](const std::string& item) { return EqualsIgnoringCase(item, month_day); });
 }
 
 bool IsAfterSplitTime() {

@@ -52,6 +52,14 @@ TDateTime SplitTime();
 // InitialHolidayList.
 std::vector<std::string> HolidayList();
 
+// The pieces of the holiday file, for tools that lay out trading days as the
+// calendar does: the section of `year` (its four digits), the items of a
+// Holiday value (comma text, control characters around it dropped), and
+// whether `day`'s "mm/dd" is one of `items` (ignoring case).
+std::string HolidaySection(int year);
+std::vector<std::string> HolidayItems(const std::string& value);
+bool ListsDay(const std::vector<std::string>& items, TDateTime day);
+
 // Forgets everything loaded, as at process start. For tests.
 void ResetCalendarForTesting();
 

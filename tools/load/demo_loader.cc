@@ -1,12 +1,10 @@
 #include "demo_loader.h"
 
-#include <strings.h>
-
 #include <filesystem>
 #include <map>
 #include <memory>
 
-#include "calendar/comma_text.h"
+#include "calendar/trading_calendar.h"
 #include "support/settings_location.h"
 #include "table_writer.h"
 
@@ -17,7 +15,7 @@ std::vector<std::string> ReadHolidayItems(int year) {
   auto settings = omsIniFile();
   const std::string file = settings->ReadString("MORVANE", "HolidayFile", "");
   auto holidays = file.empty() ? std::move(settings) : omsIniFile(file);
-  return SplitCommaText(holidays->ReadString(std::to_string(year), "Holiday", ""));
+  return HolidayItems(holidays->ReadString(HolidaySection(year), "Holiday", ""));
 }
 
 // "code1', 'code2" for an IN list; the demo's codes hold no quotes.
@@ -130,11 +128,7 @@ std::function<bool(TDateTime)> SettingsHolidays() {
       }
       it = by_year->emplace(d.year, std::move(items)).first;
     }
-    const std::string mmdd = MonthDay(day);
-    for (const std::string& item : it->second) {
-      if (strcasecmp(item.c_str(), mmdd.c_str()) == 0) return true;
-    }
-    return false;
+    return ListsDay(it->second, day);
   };
 }
 
