@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 cat >"$work/aliases.ini" <<'INI'
 [HISTDATA]
 DRIVER=SQLITE
-PATH=ticks
+PATH=ticks/
 INI
 
 python3 - "$rows" >"$work/ticks.csv" <<'PY'
