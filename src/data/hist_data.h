@@ -21,7 +21,7 @@
 #include <string_view>
 
 #include "data/engine.h"
-#include "web/response_sink.h"
+#include "records/response_sink.h"
 
 namespace morvane {
 

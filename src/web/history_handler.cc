@@ -8,7 +8,7 @@
 #include "support/log_escape.h"
 #include "web/hist_web_module.h"
 #include "web/history_params.h"
-#include "web/record_writer.h"
+#include "records/record_writer.h"
 #include "web/request_settings.h"
 
 namespace morvane {
@@ -40,63 +40,74 @@ void LogGeneratorFailure(const std::exception& e, const char* generator, const H
 // database error. Each failed attempt closes HistSQLDB so that the next one
 // reconnects; the close note records what the close did ("1" when it was
 // connected, "2" when it is closed afterwards) and is kept across attempts.
-void RunDailyWithRetry(THistData& m, const HistoryParams& p, ResponseSink& response) {
+//
+// An attempt writes into a buffer of its own, and only a completed attempt's
+// records reach the client: a failed attempt's half answer followed by the
+// next attempt's whole one would give the client the names twice and two
+// contradictory runs of numbered bars. A daily answer holds one row per
+// trading day, so the buffer stays small. After three failures the body is
+// empty; the failures are in the log.
+void RunDailyWithRetry(THistData& m, const HistoryParams& p, const RequestSettings& s,
+                       ResponseSink& response) {
   std::string close_note;
   for (int attempt = 1; attempt <= 3; ++attempt) {
+    StringSink attempt_body;
+    m.SetResponse(&attempt_body);
+    RecordWriter out(attempt_body);
     try {
-      GenInterday2(m, p.symbol, response, p.date_begin, p.date_end);
+      GenInterday2(m, p, s, out);
+      m.SetResponse(&response);
+      response.Write(attempt_body.Body());
       return;
     } catch (const EDatabaseError& e) {
+      m.SetResponse(&response);
       if (m.HistSQLDB.Connected()) close_note += "1";
       m.HistSQLDB.Close();
       if (!m.HistSQLDB.Connected()) close_note += "2";
       LogLine("Exception: " + Escaped(e) + ". Retry " + std::to_string(attempt) +
               ". Close: " + close_note + ".");
+    } catch (...) {
+      m.SetResponse(&response);
+      throw;
     }
   }
 }
 
 void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& p,
               ResponseSink& response) {
+  RecordWriter out(response);
   const std::string& mode = p.mode;
   if (mode == "0") {
-    GenIntraday(m, p.symbol, response, p.time_begin, p.time_end, p.date_begin, p.date_end, 0,
-                false);
+    GenIntraday(m, p, s, out);
   } else if (mode == "1") {
-    RunDailyWithRetry(m, p, response);
+    RunDailyWithRetry(m, p, s, response);
   } else if (mode == "2") {
-    GenDelay(m, p.symbol, response);
+    GenDelay(m, p, s, out);
   } else if (mode == "3") {
     try {
       if (s.calc_mode != "UW") {
-        GenIntraday(m, p.symbol, response, p.time_begin, p.time_end, p.date_begin, p.date_end,
-                    p.day_count, true);
+        GenIntraday(m, p, s, out);
       } else {
-        GenUWIntraday(m, p.symbol, response, p.time_begin, p.time_end, p.date_begin, p.date_end,
-                      p.no_date_given, p.day_count, false);
+        GenUWIntraday(m, p, s, out);
       }
     } catch (const std::exception& e) {
       LogGeneratorFailure(e, "DoGenIntraday", p, false);
     }
   } else if (mode == "4") {
-    GenInterval(m, p.symbol, p.time_begin, p.time_end, p.date_begin, p.date_end, p.day_count,
-                p.interval);
+    GenInterval(m, p, s, out);
   } else if (mode == "5") {
-    GenFastInterval(m, p.symbol, p.interval, p.time_begin, p.time_end, p.date_begin, p.date_end,
-                    p.iunit, p.back_count);
+    GenFastInterval(m, p, s, out);
   } else if (mode == "6") {
     if (s.db_mode == "PARADOX") {
       try {
-        GenInterval3(m, s, p.symbol, p.time_begin, p.time_end, p.date_begin, p.date_end,
-                     p.day_count, p.interval);
+        GenInterval3(m, p, s, out);
       } catch (const std::exception& e) {
         LogGeneratorFailure(e, "GenInterval3", p, true);
       }
     } else {
       try {
         LogLine("SQLDB Connected");
-        GenInterval4(m, s, p.symbol, p.time_begin, p.time_end, p.date_begin, p.date_end,
-                     p.day_count, p.interval, p.no_date_given);
+        GenInterval4(m, p, s, out);
         LogLine("Interval Done");
       } catch (const std::exception& e) {
         LogGeneratorFailure(e, "GenInterval4", p, true);
@@ -104,6 +115,20 @@ void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& p,
     }
   }
   // Any other mode selects no generator: the body stays empty.
+}
+
+// The three named connections are closed on every way out of a request, a
+// failed one included: a module goes back to the pool after the request, and
+// a link left as an error left it (possibly dead) would fail the next request
+// served on that module.
+void CloseConnections(THistData& m) {
+  for (db::TDatabase* d : {&m.PLRDB, &m.HistDB, &m.HistSQLDB}) {
+    try {
+      d->Close();
+    } catch (const std::exception& e) {
+      LogLine(LogStamp(Now()) + "Exception: " + Escaped(e) + " when closing " + d->AliasName());
+    }
+  }
 }
 
 }  // namespace
@@ -123,17 +148,16 @@ void HistDatagetHistoryAction(THistData& module, TWebRequest& request, TWebRespo
     std::string_view error_record;
     if (!ParseHistoryParams(field, settings, Today(), &params, &error_record)) {
       SendErrorMsg(error_record, response);
-    } else {
-      Dispatch(module, settings, params, response);
-      module.PLRDB.Close();
-      module.HistDB.Close();
-      module.HistSQLDB.Close();
+      module.SetResponse(nullptr);
+      return;  // nothing was opened
     }
+    Dispatch(module, settings, params, response);
   } catch (const std::exception& e) {
     LogLine(LogStamp(Now()) + "Exception: " + Escaped(e) + " when HistDatagetHistoryAction");
   } catch (...) {
     LogLine(LogStamp(Now()) + "Exception: unknown error when HistDatagetHistoryAction");
   }
+  CloseConnections(module);
   module.SetResponse(nullptr);
 }
 

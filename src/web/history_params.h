@@ -7,24 +7,10 @@
 #include <string>
 #include <string_view>
 
+#include "generators/history_request.h"
 #include "support/date_time.h"
-#include "web/request_settings.h"
 
 namespace morvane {
-
-struct HistoryParams {
-  std::string symbol;
-  std::string mode = "0";
-  TDateTime time_begin = 0;  // time of day
-  TDateTime time_end = 0;
-  TDateTime date_begin = 0;  // whole days
-  TDateTime date_end = 0;
-  int32_t interval = 300;
-  int32_t iunit = 0;
-  int32_t day_count = 0;
-  int32_t back_count = 0;
-  bool no_date_given = false;
-};
 
 // Looks a field up by name (letter case ignored); empty when absent. May
 // raise (a malformed "%" escape in the request).

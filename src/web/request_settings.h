@@ -2,23 +2,13 @@
 //
 // The handler reads NominalUpdateTimestamp, ExecutionTickOnly, CalcMode and
 // DBMode from the settings file at the start of every request and hands the
-// generators this copy, so that a settings file edited while requests run
-// never gives one request a torn mix of old and new values.
+// generators that copy (RequestSettings, generators/history_request.h).
 #ifndef MORVANE_WEB_REQUEST_SETTINGS_H_
 #define MORVANE_WEB_REQUEST_SETTINGS_H_
 
-#include <string>
-
-#include "support/date_time.h"
+#include "generators/history_request.h"
 
 namespace morvane {
-
-struct RequestSettings {
-  TDateTime nominal_update_timestamp = 0;  // time of day
-  bool execution_tick_only = false;
-  std::string calc_mode = "DC";
-  std::string db_mode = "PARADOX";
-};
 
 // Reads the four values from section MORVANE of the settings file (a fresh
 // look-up). ExecutionTickOnly is process-wide and only ever switched on: a

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "web/response_sink.h"
+#include "records/response_sink.h"
 
 namespace morvane {
 

@@ -243,8 +243,4 @@ std::vector<std::string> TickTableStatements(const std::string& table, StoreDriv
   };
 }
 
-std::string IntervalTableName(int seconds) {
-  return "IntervalTable" + std::to_string(seconds);
-}
-
 }  // namespace morvane::load

@@ -9,11 +9,11 @@
 #ifndef MORVANE_TOOLS_LOAD_STORE_SCHEMA_H_
 #define MORVANE_TOOLS_LOAD_STORE_SCHEMA_H_
 
-#include <array>
 #include <string>
 #include <vector>
 
 #include "data/engine.h"
+#include "data/interval_tables.h"
 
 namespace morvane::load {
 
@@ -37,11 +37,9 @@ std::vector<std::string> SchemaStatements(StoreRole role, StoreDriver driver);
 // The statements that create one day's tick table and its SymbolTime index.
 std::vector<std::string> TickTableStatements(const std::string& table, StoreDriver driver);
 
-// The bar lengths, in seconds, of the interval tables, ascending.
-inline constexpr std::array<int, 3> kIntervalLengths = {60, 180, 300};
-
-// "IntervalTable60" and so on. Requires: seconds is one of kIntervalLengths.
-std::string IntervalTableName(int seconds);
+// The interval tables' lengths and names are shared with the server.
+using morvane::IntervalTableName;
+using morvane::kIntervalLengths;
 
 }  // namespace morvane::load
 

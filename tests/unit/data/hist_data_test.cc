@@ -17,7 +17,7 @@
 #include "support/clock.h"
 #include "support/log.h"
 #include "support/test_env.h"
-#include "web/response_sink.h"
+#include "records/response_sink.h"
 
 namespace morvane::testing {
 namespace {

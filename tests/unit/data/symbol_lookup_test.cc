@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "module_stores.h"
-#include "web/response_sink.h"
+#include "records/response_sink.h"
 
 namespace morvane::testing {
 namespace {

@@ -3,8 +3,8 @@
 // The generators, the name notes and the error records write through this
 // interface; the request frame binds it to the real response (which hands the
 // bytes to the host through WriteClient), and tests bind it to a string.
-#ifndef MORVANE_WEB_RESPONSE_SINK_H_
-#define MORVANE_WEB_RESPONSE_SINK_H_
+#ifndef MORVANE_RECORDS_RESPONSE_SINK_H_
+#define MORVANE_RECORDS_RESPONSE_SINK_H_
 
 #include <cstddef>
 #include <string>
@@ -38,4 +38,4 @@ class StringSink final : public ResponseSink {
 
 }  // namespace morvane
 
-#endif  // MORVANE_WEB_RESPONSE_SINK_H_
+#endif  // MORVANE_RECORDS_RESPONSE_SINK_H_

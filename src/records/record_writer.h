@@ -12,15 +12,15 @@
 //
 //   RecordWriter w(response);
 //   w.Begin("TICK").Int(n).ShortDate(day).Hms(time).Fixed2(price).End();
-#ifndef MORVANE_WEB_RECORD_WRITER_H_
-#define MORVANE_WEB_RECORD_WRITER_H_
+#ifndef MORVANE_RECORDS_RECORD_WRITER_H_
+#define MORVANE_RECORDS_RECORD_WRITER_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "support/date_time.h"
-#include "web/response_sink.h"
+#include "records/response_sink.h"
 
 namespace morvane {
 
@@ -81,4 +81,4 @@ void WriteBareRecordNotFound(ResponseSink& sink);
 
 }  // namespace morvane
 
-#endif  // MORVANE_WEB_RECORD_WRITER_H_
+#endif  // MORVANE_RECORDS_RECORD_WRITER_H_

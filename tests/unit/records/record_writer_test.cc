@@ -1,5 +1,5 @@
 // Response records: the column forms and the exact bytes of each record.
-#include "web/record_writer.h"
+#include "records/record_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 
 #include "support/date_time.h"
-#include "web/number_text.h"
+#include "records/number_text.h"
 
 namespace morvane {
 namespace {

@@ -3,8 +3,8 @@
 //
 // All functions are pure and safe for concurrent use. Each writes its text
 // starting at `out` (no terminating zero) and returns the end pointer.
-#ifndef MORVANE_WEB_NUMBER_TEXT_H_
-#define MORVANE_WEB_NUMBER_TEXT_H_
+#ifndef MORVANE_RECORDS_NUMBER_TEXT_H_
+#define MORVANE_RECORDS_NUMBER_TEXT_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -39,4 +39,4 @@ char* FormatStoredFloat(char* out, double v);
 
 }  // namespace morvane
 
-#endif  // MORVANE_WEB_NUMBER_TEXT_H_
+#endif  // MORVANE_RECORDS_NUMBER_TEXT_H_

@@ -1,6 +1,6 @@
-#include "web/record_writer.h"
+#include "records/record_writer.h"
 
-#include "web/number_text.h"
+#include "records/number_text.h"
 
 namespace morvane {
 

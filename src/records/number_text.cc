@@ -1,4 +1,4 @@
-#include "web/number_text.h"
+#include "records/number_text.h"
 
 #include <charconv>
 #include <cmath>

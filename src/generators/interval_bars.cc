@@ -1,0 +1,8 @@
+// Not written yet: answers with an empty body.
+#include "generators/history_generators.h"
+
+namespace morvane {
+
+void GenInterval(THistData&, const HistoryParams&, const RequestSettings&, RecordWriter&) {}
+
+}  // namespace morvane
