@@ -32,6 +32,7 @@ class Store {
     setenv("MORVANE_ALIASES", (dir_ / "aliases.ini").c_str(), 1);
     TDatabase db;
     db.SetAliasName("BENCH");
+    db.SetCreateStore(true);
     db.ExecuteDirect(
         "CREATE TABLE hist030509 (ID INTEGER PRIMARY KEY, Date DATE, Time TIME, "
         "Symbol VARCHAR(15), Bid DOUBLE, Offer DOUBLE, Price DOUBLE, BidSize DOUBLE, "

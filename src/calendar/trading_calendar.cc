@@ -51,18 +51,26 @@ std::string TrimControls(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-// Reads the list of `year` in place of the one held. Requires: cal.lock.
-void LoadHolidays(Calendar& cal, int year) {
+// Reads the list of `year` in place of the one held, with HolidayFile taken
+// from `settings` (nullptr: looked up afresh here). Requires: cal.lock.
+void LoadHolidays(Calendar& cal, int year, const TIniFile* settings) {
   cal.year = year;
   cal.holidays.clear();
   try {
     const std::string section = HolidaySection(year);
-    const std::string holiday_file = omsIniFile()->ReadString(kSection, "HolidayFile", "");
+    std::unique_ptr<TIniFile> looked_up;
+    if (settings == nullptr) {
+      looked_up = omsIniFile();
+      settings = looked_up.get();
+    }
+    const std::string holiday_file = settings->ReadString(kSection, "HolidayFile", "");
     LogLine("Holiday File:" + holiday_file);
     std::string value;
-    {
-      const std::unique_ptr<TIniFile> file = omsIniFile(holiday_file);
-      value = file->ReadString(section, "Holiday", "");
+    if (holiday_file.empty()) {
+      // The settings file itself, already open.
+      value = settings->ReadString(section, "Holiday", "");
+    } else {
+      value = omsIniFile(holiday_file)->ReadString(section, "Holiday", "");
     }
     LogLine("Holiday List:" + value);
     cal.holidays = HolidayItems(value);
@@ -74,9 +82,9 @@ void LoadHolidays(Calendar& cal, int year) {
 }
 
 // Requires: cal.lock.
-void LoadSplitTime(Calendar& cal) {
+void LoadSplitTime(Calendar& cal, const TIniFile& settings) {
   try {
-    const std::string value = omsIniFile()->ReadString(kSection, "SplitTime", "09:00:00");
+    const std::string value = settings.ReadString(kSection, "SplitTime", "09:00:00");
     LogLine("SplitTime:" + value);
     const std::optional<TDateTime> t = ParseTimeOfDay(value);
     if (!t) {
@@ -94,15 +102,50 @@ void LoadSplitTime(Calendar& cal) {
 
 }  // namespace
 
-void InitialHolidayList() {
+void InitialHolidayList(const TIniFile& settings) {
   Calendar& cal = State();
   const std::lock_guard guard(cal.lock);
   if (cal.loaded) {
     return;
   }
   cal.loaded = true;
-  LoadHolidays(cal, CurrentYear());
-  LoadSplitTime(cal);
+  LoadHolidays(cal, CurrentYear(), &settings);
+  LoadSplitTime(cal, settings);
+}
+
+void InitialHolidayList() {
+  {
+    Calendar& cal = State();
+    const std::lock_guard guard(cal.lock);
+    if (cal.loaded) {
+      return;
+    }
+  }
+  std::unique_ptr<TIniFile> settings;
+  std::string failure;
+  try {
+    settings = omsIniFile();
+  } catch (const std::exception& e) {
+    failure = MessageOf(e);
+  } catch (...) {
+    failure = "unknown failure";
+  }
+  if (settings) {
+    InitialHolidayList(*settings);
+    return;
+  }
+  // No settings to be had: both values keep their defaults, and each says so.
+  Calendar& cal = State();
+  const std::lock_guard guard(cal.lock);
+  if (cal.loaded) {
+    return;
+  }
+  cal.loaded = true;
+  cal.year = CurrentYear();
+  cal.holidays.clear();
+  LogLine("InitialHolidayList:" + failure);
+  LogLine("InitialHolidayList 1:" + failure);
+  cal.split_time = kDefaultSplitTime;
 }
 
 bool IsHolidayToday() {
@@ -113,7 +156,7 @@ bool IsHolidayToday() {
   Calendar& cal = State();
   const std::lock_guard guard(cal.lock);
   if (cal.loaded && cal.year != year) {
-    LoadHolidays(cal, year);
+    LoadHolidays(cal, year, nullptr);
   }
   if (dow == 1 || dow == 7) {
     return true;

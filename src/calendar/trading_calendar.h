@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "support/date_time.h"
+#include "support/ini_file.h"
 
 namespace morvane {
 
@@ -35,6 +36,10 @@ namespace morvane {
 // failure reading or parsing the split time "InitialHolidayList 1:" + the
 // message (09:00:00 is used). Never throws.
 void InitialHolidayList();
+// The same with HolidayFile and SplitTime (and, when HolidayFile is empty,
+// the holiday list) read from `settings`, the settings file a module's
+// creation has opened, so that one creation reads the file once.
+void InitialHolidayList(const TIniFile& settings);
 
 // True on Saturdays and Sundays, and on a day whose "mm/dd" text is an item
 // of the holiday list (compared ignoring case; "1/1" never matches 01/01).

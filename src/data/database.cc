@@ -43,7 +43,7 @@ void TDatabase::Connect(bool by_data_set) {
   }
   const AliasConfig alias = LookUpAlias(alias_);
   if (alias.driver == DriverKind::kSqlite) {
-    link_ = OpenSqliteConnection(alias, read_only_);
+    link_ = OpenSqliteConnection(alias, read_only_, create_store_);
   } else {
     Login login;
     const bool has_user = ParamValue(params_, "USER NAME", &login.user);

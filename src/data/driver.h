@@ -97,8 +97,11 @@ struct Login {
   std::string password;
 };
 
-// Connects to the store of `alias`. Raises EDatabaseError naming the alias.
-std::unique_ptr<Connection> OpenSqliteConnection(const AliasConfig& alias, bool read_only);
+// Connects to the store of `alias`. Raises EDatabaseError naming the alias,
+// also when a SQLite store does not exist and `create` is false; with
+// `create` (and not `read_only`) a missing store is made empty.
+std::unique_ptr<Connection> OpenSqliteConnection(const AliasConfig& alias, bool read_only,
+                                                 bool create);
 std::unique_ptr<Connection> OpenPostgresConnection(const AliasConfig& alias, const Login& login,
                                                    bool read_only);
 

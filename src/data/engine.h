@@ -69,15 +69,15 @@ class TField {
   TDateTime AsDateTime() const;
 
   // The stored text form: text as the store holds it; integers in decimal;
-  // floats in the shortest general form with at most 15 significant digits
-  // (12.5 gives "12.5"); dates "yyyy/m/d"; times "hh:nn:ss"; date-times as the
+  // floats as FormatStoredFloat writes them (12.5 gives "12.5", 1e-6
+  // "1E-6"); dates "yyyy/m/d"; times "hh:nn:ss"; date-times as the
   // date, then " hh:nn:ss" unless midnight; null is empty. AppendText adds it
   // to `out` without other allocation.
   std::string AsString() const;
   void AppendText(std::string* out) const;
   // The raw bytes of a text column (empty for other kinds and for null).
   std::string_view TextView() const {
-    return type_ == FieldType::kText ? text_ : std::string_view();
+    return type_ == FieldType::kText && !null_ ? text_ : std::string_view();
   }
 
   // --- For drivers: set the current row's value. The setter used must match
@@ -208,6 +208,11 @@ class TDatabase {
   bool KeepConnection() const { return keep_connection_; }
   void SetReadOnly(bool on) { read_only_ = on; }
   bool ReadOnly() const { return read_only_; }
+  // Off (the default): connecting to a store that does not exist fails.
+  // On: a missing SQLite store is made empty (for the loader, which makes
+  // stores; a server only ever opens stores that exist).
+  void SetCreateStore(bool on) { create_store_ = on; }
+  bool CreateStore() const { return create_store_; }
 
   // Connects (no-op when connected): looks the alias up in the alias file
   // afresh and logs in. Raises EDatabaseError naming the alias.
@@ -243,6 +248,7 @@ class TDatabase {
   std::vector<std::string> params_;
   bool keep_connection_ = true;
   bool read_only_ = false;
+  bool create_store_ = false;
   bool opened_by_data_set_ = false;
   std::vector<TDataSet*> data_sets_;
   std::unique_ptr<Connection> link_;

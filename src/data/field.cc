@@ -5,6 +5,7 @@
 #include "data/driver.h"
 #include "data/engine.h"
 #include "data/store_text.h"
+#include "records/number_text.h"
 #include "support/ascii_text.h"
 
 namespace morvane::db {
@@ -82,7 +83,7 @@ TDateTime TField::AsDateTime() const {
 
 void TField::AppendText(std::string* out) const {
   if (null_) return;
-  char buf[32];
+  char buf[kNumberTextCapacity];
   char* end = buf;
   switch (type_) {
     case FieldType::kText:
@@ -93,7 +94,9 @@ void TField::AppendText(std::string* out) const {
       end = std::to_chars(buf, buf + sizeof buf, int_).ptr;
       break;
     case FieldType::kFloat:
-      end = std::to_chars(buf, buf + sizeof buf, num_, std::chars_format::general, 15).ptr;
+      // The one stored text form of a floating value, the same as a record's
+      // floating column (RecordWriter::StoredFloat).
+      end = FormatStoredFloat(buf, num_);
       break;
     case FieldType::kDate:
       end = FormatShortDate(buf, num_);

@@ -108,27 +108,37 @@ THistData::~THistData() {
 }
 
 void THistData::WebModuleCreate() {
-  InitialHolidayList();
-  SetRecordLineEnd();
+  // One look-up and one read of the settings file serve the whole creation:
+  // the calendar, the logins and the private connection.
+  std::unique_ptr<TIniFile> settings;
+  try {
+    settings = omsIniFile("");
+  } catch (...) {
+    // The calendar logs the failure in its own words and keeps its defaults;
+    // the creation itself stops here.
+    InitialHolidayList();
+    throw;
+  }
+  InitialHolidayList(*settings);
 
-  const auto ini = omsIniFile("");
-  const std::string user = ini->ReadString("MORVANE", "DBUSER", "sa");
-  const std::string password = ini->ReadString("MORVANE", "DBPASSWORD", "");
+  const std::string user = settings->ReadString("MORVANE", "DBUSER", "sa");
+  const std::string password = settings->ReadString("MORVANE", "DBPASSWORD", "");
   const std::vector<std::string> login = {"USER NAME=" + user, "PASSWORD=" + password};
   HistSQLDB.Params() = login;
   PLRDB.Params() = login;
 
-  DatabaseNewQueryOpen(&OrdDB, &IntervalQuery, &IsValidSymbolQuery);
+  DatabaseNewQueryOpen(*settings, &OrdDB, &IntervalQuery, &IsValidSymbolQuery);
 }
 
-bool THistData::DatabaseNewQueryOpen(std::unique_ptr<db::TDatabase>* database,
+bool THistData::DatabaseNewQueryOpen(const TIniFile& settings,
+                                     std::unique_ptr<db::TDatabase>* database,
                                      std::unique_ptr<db::TQuery>* interval_query,
                                      std::unique_ptr<db::TQuery>* symbol_query) {
   database->reset();
   interval_query->reset();
   symbol_query->reset();
 
-  DBInitConfig();
+  DBInitConfig(settings);
   const std::string id = GenNextSessionID();
   SetThreadSessionID(id);
   db::TSession* const session = db::TSession::OpenSession(id);

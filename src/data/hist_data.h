@@ -22,6 +22,7 @@
 
 #include "data/engine.h"
 #include "records/response_sink.h"
+#include "support/ini_file.h"
 
 namespace morvane {
 
@@ -37,15 +38,16 @@ class THistData {
   THistData& operator=(const THistData&) = delete;
 
   // The creation handler: loads the calendar on the first creation of the
-  // process, sets the record line end, gives HistSQLDB and PLRDB their
-  // credentials from the settings and opens the private connection. Raises
-  // when reading the settings fails; a private connection that cannot be made
-  // is logged and leaves OrdDB and both queries empty.
+  // process, gives HistSQLDB and PLRDB their credentials from the settings
+  // and opens the private connection, reading the settings file once for all
+  // of it. Raises when the settings cannot be had; a private connection that
+  // cannot be made is logged and leaves OrdDB and both queries empty.
   void WebModuleCreate();
 
-  // Makes the private session, connection and two queries and hands them out;
-  // true when all were made. On a failed connection the three are empty.
-  bool DatabaseNewQueryOpen(std::unique_ptr<db::TDatabase>* database,
+  // Makes the private session, connection and two queries and hands them out,
+  // with the alias and login from `settings` (DBInitConfig); true when all
+  // were made. On a failed connection the three are empty.
+  bool DatabaseNewQueryOpen(const TIniFile& settings, std::unique_ptr<db::TDatabase>* database,
                             std::unique_ptr<db::TQuery>* interval_query,
                             std::unique_ptr<db::TQuery>* symbol_query);
 
@@ -114,23 +116,24 @@ class THistData {
 
 // --- Process-wide start-up and settings of the data module ------------------
 
-// Opens the diagnostic log, starts the session-ID generator and returns the
-// setting MaxConnection of section MORVANE: 10 when it is missing, empty, not
-// a 32-bit integer, or when anything here fails. Called once at load.
+// Opens the diagnostic log at its path and starts the session-ID generator
+// (InitialLock, then InitialSessionID). Raises what those raise.
+void OpenLogAndStartSessionIDs();
+
+// The start-up step of the extension, called once at load:
+// OpenLogAndStartSessionIDs, then the setting MaxConnection of section
+// MORVANE, which is the result; 10 when it is missing, empty, not a 32-bit
+// integer, or when anything here fails.
 int32_t GetMaxConnection();
 
 // Reloads DSNSource ("omsdata" when missing or empty), DSNUser and
-// DSNPassword from section OMS_DATABASE. Raises when the settings cannot be
-// read. Requires: the caller holds the pool's lock (module creation).
-void DBInitConfig();
+// DSNPassword from section OMS_DATABASE of `settings` (the settings file the
+// module's creation opened). Requires: the caller holds the pool's lock
+// (module creation).
+void DBInitConfig(const TIniFile& settings);
 const std::string& DSNSource();
 const std::string& DSNUser();
 const std::string& DSNPassword();
-
-// The line end of the count record: CR LF once a module has been made, empty
-// before. Safe for concurrent use.
-std::string_view RecordLineEnd();
-void SetRecordLineEnd();
 
 // Empties the process-wide texts of this module (at unload).
 void ClearDataModuleTexts();

@@ -1,8 +1,6 @@
 // The data module's process-wide settings: the pool limit read at load, the
 // private connection's alias and credentials read at every module creation,
 // and the record line end.
-#include <atomic>
-
 #include "data/hist_data.h"
 #include "data/session_ids.h"
 #include "support/int_parse.h"
@@ -12,19 +10,32 @@
 namespace morvane {
 namespace {
 
-// Written and read only under the pool's lock (module creation).
-std::string g_dsn_source = "omsdata";
-std::string g_dsn_user;
-std::string g_dsn_password;
+// The private connection's alias and login. Written and read only under the
+// pool's lock (module creation), and emptied when the library is unloaded.
+struct DsnTexts {
+  std::string source = "omsdata";
+  std::string user;
+  std::string password;
+};
 
-std::atomic<const char*> g_record_line_end{""};
+DsnTexts& Dsn() {
+  // Never destroyed: the extension's own global object empties these texts
+  // when the library is unloaded, and the order in which the globals of
+  // different files are destroyed is unspecified.
+  static DsnTexts* const texts = new DsnTexts;
+  return *texts;
+}
 
 }  // namespace
 
+void OpenLogAndStartSessionIDs() {
+  InitialLock();
+  InitialSessionID();
+}
+
 int32_t GetMaxConnection() {
   try {
-    InitialLock();
-    InitialSessionID();
+    OpenLogAndStartSessionIDs();
     const auto ini = omsIniFile("");
     const std::string value = ini->ReadString("MORVANE", "MaxConnection", "");
     if (value.empty()) return 10;
@@ -34,37 +45,31 @@ int32_t GetMaxConnection() {
   }
 }
 
-void DBInitConfig() {
-  g_dsn_source = "omsdata";
-  const auto ini = omsIniFile("");
-  std::string source = ini->ReadString("OMS_DATABASE", "DSN_source", "");
-  if (!source.empty()) g_dsn_source = std::move(source);
-  g_dsn_user = ini->ReadString("OMS_DATABASE", "DSN_user", "");
-  g_dsn_password = ini->ReadString("OMS_DATABASE", "DSN_password", "");
+void DBInitConfig(const TIniFile& settings) {
+  DsnTexts& dsn = Dsn();
+  dsn.source = "omsdata";
+  std::string source = settings.ReadString("OMS_DATABASE", "DSN_source", "");
+  if (!source.empty()) dsn.source = std::move(source);
+  dsn.user = settings.ReadString("OMS_DATABASE", "DSN_user", "");
+  dsn.password = settings.ReadString("OMS_DATABASE", "DSN_password", "");
 }
 
 const std::string& DSNSource() {
-  return g_dsn_source;
+  return Dsn().source;
 }
 const std::string& DSNUser() {
-  return g_dsn_user;
+  return Dsn().user;
 }
 const std::string& DSNPassword() {
-  return g_dsn_password;
-}
-
-std::string_view RecordLineEnd() {
-  return g_record_line_end.load(std::memory_order_acquire);
-}
-void SetRecordLineEnd() {
-  g_record_line_end.store("\r\n", std::memory_order_release);
+  return Dsn().password;
 }
 
 void ClearDataModuleTexts() {
-  g_dsn_source.clear();
-  g_dsn_user.clear();
-  g_dsn_password.clear();
-  g_record_line_end.store("", std::memory_order_release);
+  DsnTexts& dsn = Dsn();
+  dsn.source.clear();
+  dsn.user.clear();
+  dsn.password.clear();
+  ClearSessionPrefix();
 }
 
 }  // namespace morvane

@@ -8,25 +8,44 @@
 namespace morvane {
 namespace {
 
-std::mutex g_session_id_lock;
-std::string g_session_prefix = "000000";  // guarded by g_session_id_lock
-int32_t g_session_counter = 100;          // guarded by g_session_id_lock
+struct SessionCounter {
+  std::mutex lock;                // SessionIDLock
+  std::string prefix = "000000";  // guarded by lock
+  int32_t counter = 100;          // guarded by lock
+};
+
+SessionCounter& Counter() {
+  // Never destroyed: the prefix is emptied when the library is unloaded, by
+  // a global object of another file whose destruction is not ordered with
+  // this file's.
+  static SessionCounter* const c = new SessionCounter;
+  return *c;
+}
+
 thread_local std::string t_thread_session_id;
 
 }  // namespace
 
 void InitialSessionID() {
-  std::lock_guard<std::mutex> lock(g_session_id_lock);
-  g_session_counter = 100;
-  g_session_prefix = Hhnnss(TimeOfDay());
+  SessionCounter& c = Counter();
+  std::lock_guard<std::mutex> lock(c.lock);
+  c.counter = 100;
+  c.prefix = Hhnnss(TimeOfDay());
 }
 
 std::string GenNextSessionID() {
-  std::lock_guard<std::mutex> lock(g_session_id_lock);
-  ++g_session_counter;
+  SessionCounter& c = Counter();
+  std::lock_guard<std::mutex> lock(c.lock);
+  ++c.counter;
   char digits[16];
-  std::snprintf(digits, sizeof digits, "%8.8X", static_cast<unsigned>(g_session_counter));
-  return g_session_prefix + digits;
+  std::snprintf(digits, sizeof digits, "%8.8X", static_cast<unsigned>(c.counter));
+  return c.prefix + digits;
+}
+
+void ClearSessionPrefix() {
+  SessionCounter& c = Counter();
+  std::lock_guard<std::mutex> lock(c.lock);
+  c.prefix.clear();
 }
 
 const std::string& ThreadSessionID() {

@@ -19,6 +19,10 @@ void InitialSessionID();
 // The next identifier (14 characters). Safe for concurrent use; never fails.
 std::string GenNextSessionID();
 
+// Empties the prefix (at unload); identifiers made afterwards are only the
+// counter's 8 digits.
+void ClearSessionPrefix();
+
 // The identifier the calling thread last gave to a private connection (at
 // most 32 characters); empty on a thread that never did.
 const std::string& ThreadSessionID();

@@ -32,12 +32,12 @@ std::string FirstTableNamed(std::string_view sql);
 
 class SqliteConnection : public Connection {
  public:
-  SqliteConnection(const AliasConfig& alias, bool read_only)
+  SqliteConnection(const AliasConfig& alias, bool read_only, bool create)
       : alias_(alias), read_only_(read_only) {
     std::error_code ec;
     if (alias_.directory) {
       if (!fs::is_directory(alias_.path, ec)) {
-        if (read_only_) {
+        if (read_only_ || !create) {
           throw EDatabaseError("Cannot open alias '" + alias_.name + "': directory " +
                                alias_.path.string() + " does not exist");
         }
@@ -48,10 +48,17 @@ class SqliteConnection : public Connection {
         }
       }
     } else {
-      if (!read_only_ && alias_.path.has_parent_path()) {
+      // Only a store's maker creates it: a server that finds its store missing
+      // must say so rather than serve from an empty one made on the spot.
+      if (read_only_ || !create) {
+        if (!fs::is_regular_file(alias_.path, ec)) {
+          throw EDatabaseError("Cannot open alias '" + alias_.name + "': database file " +
+                               alias_.path.string() + " does not exist");
+        }
+      } else if (alias_.path.has_parent_path()) {
         fs::create_directories(alias_.path.parent_path(), ec);
       }
-      main_ = OpenFile(alias_.path, true);
+      main_ = OpenFile(alias_.path, create);
     }
   }
 
@@ -367,8 +374,9 @@ FieldType SqliteDeclaredType(const char* decl) {
   return FieldType::kUnknown;
 }
 
-std::unique_ptr<Connection> OpenSqliteConnection(const AliasConfig& alias, bool read_only) {
-  return std::make_unique<SqliteConnection>(alias, read_only);
+std::unique_ptr<Connection> OpenSqliteConnection(const AliasConfig& alias, bool read_only,
+                                                 bool create) {
+  return std::make_unique<SqliteConnection>(alias, read_only, create);
 }
 
 }  // namespace morvane::db

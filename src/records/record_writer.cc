@@ -102,7 +102,12 @@ void RecordWriter::End() {
 
 void RecordWriter::WriteRecordCount(int64_t n) {
   buffer_.clear();
-  morvane::WriteRecordCount(n, sink_);
+  char text[64] = "NOTE|RECORDCOUNT|";
+  char* end = FormatInt(text + 17, n);
+  *end++ = '|';
+  *end++ = '\r';
+  *end++ = '\n';
+  sink_.WriteBytes(text, static_cast<size_t>(end - text));
 }
 
 void SendErrorMsg(std::string_view msg, ResponseSink& sink) {
@@ -120,15 +125,6 @@ void SendErrorMsg(std::string_view msg, ResponseSink& sink) {
   std::string line(msg);
   line += "\r\n";
   sink.WriteBytes(line.data(), line.size());
-}
-
-void WriteRecordCount(int64_t n, ResponseSink& sink) {
-  char text[64] = "NOTE|RECORDCOUNT|";
-  char* end = FormatInt(text + 17, n);
-  *end++ = '|';
-  *end++ = '\r';
-  *end++ = '\n';
-  sink.WriteBytes(text, static_cast<size_t>(end - text));
 }
 
 void WriteBareRecordNotFound(ResponseSink& sink) {

@@ -19,8 +19,8 @@
 #include <string>
 #include <string_view>
 
-#include "support/date_time.h"
 #include "records/response_sink.h"
+#include "support/date_time.h"
 
 namespace morvane {
 
@@ -71,9 +71,6 @@ class RecordWriter {
 
 // Writes `msg` and CR LF to the client as one piece, now.
 void SendErrorMsg(std::string_view msg, ResponseSink& sink);
-
-// "NOTE|RECORDCOUNT|<n>|" and CR LF, written now.
-void WriteRecordCount(int64_t n, ResponseSink& sink);
 
 // "ERROR|Record not found.|" with no line end at all: the last bytes of a
 // daily-history or delayed-quote answer that found nothing.

@@ -170,7 +170,7 @@ void omsLogMsg(std::string_view message) {
   WriteLine(s.fd, message);
 }
 
-void DumpToFile(const std::string& /*path*/, const std::string& message, bool /*flag*/) {
+void DumpToFile(std::string_view message) {
   LogLine(message);
 }
 

@@ -30,11 +30,10 @@ std::string LogPath();
 // Called once at start-up: opens the log at LogPath() (omsLogOpen).
 void InitialLock();
 
-// Writes `message` as one line to the log opened at start-up. Neither `path`
-// nor `flag` steers anything; callers pass LogPath() and true. Never throws.
-void DumpToFile(const std::string& path, const std::string& message, bool flag);
+// Writes `message` as one line to the log opened at start-up. Never throws.
+void DumpToFile(std::string_view message);
 
-// DumpToFile(LogPath(), message, true).
+// The same as DumpToFile.
 void LogLine(std::string_view message);
 
 // Opens the log at `path`, closing any log open before, and writes the header:

@@ -27,8 +27,4 @@ RequestSettings ReadRequestSettings() {
   return s;
 }
 
-bool ExecutionTickOnly() {
-  return g_execution_tick_only.load(std::memory_order_relaxed);
-}
-
 }  // namespace morvane

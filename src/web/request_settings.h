@@ -18,9 +18,6 @@ namespace morvane {
 // whatever the settings look-up raises.
 RequestSettings ReadRequestSettings();
 
-// The process-wide on-only flag. Safe for concurrent use.
-bool ExecutionTickOnly();
-
 }  // namespace morvane
 
 #endif  // MORVANE_WEB_REQUEST_SETTINGS_H_

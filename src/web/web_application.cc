@@ -94,15 +94,9 @@ bool TWebApplication::HandleRequest(TWebRequest& request, TWebResponse& response
   struct Return {
     TWebApplication* app;
     TWebModule* module;
-    ~Return() {
-      module->request_ = nullptr;
-      module->response_ = nullptr;
-      app->DeactivateWebModule(module);
-    }
+    ~Return() { app->DeactivateWebModule(module); }
   } give_back{this, module};
 
-  module->request_ = &request;
-  module->response_ = &response;
   const bool handled = module->DispatchAction(request, response);
   if (handled && !response.Sent()) response.SendResponse();
   return handled;

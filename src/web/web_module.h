@@ -30,17 +30,6 @@ class TWebModule {
   // action for every path and method. Returns whether the request counts as
   // handled. May raise; the frame then answers with its failure page.
   virtual bool DispatchAction(TWebRequest& request, TWebResponse& response) = 0;
-
-  // The request and response being served, set by the frame for the length
-  // of DispatchAction (nullptr otherwise). Code that is handed the module
-  // but not the response writes through Response().
-  TWebRequest* Request() const { return request_; }
-  TWebResponse* Response() const { return response_; }
-
- private:
-  friend class TWebApplication;
-  TWebRequest* request_ = nullptr;
-  TWebResponse* response_ = nullptr;
 };
 
 }  // namespace morvane

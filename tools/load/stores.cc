@@ -37,6 +37,8 @@ db::TDatabase* StoreConnections::Get(const std::string& alias) {
     db->SetDatabaseName("morvane-load " + alias);
     db->SetLoginPrompt(false);
     db->SetKeepConnection(true);
+    // The loader is what makes stores; the server only opens them.
+    db->SetCreateStore(true);
     db->Open();
     slot = std::move(db);
   }

@@ -38,6 +38,7 @@ class StoreTest : public ::testing::TestWithParam<Driver> {
                                                          (dir_ / "aliases.ini").c_str());
     db_.SetAliasName("STORE");
     db_.SetDatabaseName("TestDB");
+    db_.SetCreateStore(true);
   }
 
   bool Pg() const { return GetParam() == Driver::kPostgres; }

@@ -2,6 +2,7 @@
 // generators rely on when they read tables, queries and procedures.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -157,6 +158,55 @@ TEST_P(EngineTest, FieldsReadInEveryForm) {
   EXPECT_EQ(line, "x|12.5");
   q.Next();
   EXPECT_TRUE(q.Eof());
+}
+
+TEST_P(EngineTest, FloatsReadAsTheirStoredTextAndNullTextReadsEmpty) {
+  // Row order by k; the text column is null on the second row, after a value.
+  db_.ExecuteDirect(Pg() ? "CREATE TABLE floats (k integer, f float8, s varchar(10))"
+                         : "CREATE TABLE floats (k INTEGER, f FLOAT, s VARCHAR(10))");
+  const std::pair<double, const char*> cases[] = {
+      {1e-5, "0.00001"},
+      {9.99999e-6, "9.99999E-6"},
+      {-1e-6, "-1E-6"},
+      {1e14, "100000000000000"},
+      {1e15, "1E15"},
+      {1e16, "1E16"},
+      {-3.0, "-3"},
+      {42.0, "42"},
+      {0.1 + 0.2, "0.3"},
+      {123456789.012345, "123456789.012345"},
+      {-0.000123456789012345, "-0.000123456789012345"},
+  };
+  TQuery ins;
+  ins.SetDatabase(&db_);
+  ins.SetSQL("INSERT INTO floats (k, f, s) VALUES (:k, :f, :s)");
+  int k = 0;
+  for (const auto& [value, text] : cases) {
+    ins.ParamByName("k").SetAsInteger(k);
+    ins.ParamByName("f").SetAsFloat(value);
+    if (k == 0) ins.ParamByName("s").SetAsString("first");
+    if (k == 1) ins.ParamByName("s").Clear();
+    ins.ExecSQL();
+    ++k;
+  }
+
+  TQuery q;
+  q.SetDatabase(&db_);
+  q.SetSQL("SELECT f, s FROM floats ORDER BY k");
+  q.Open();
+  std::string got;
+  std::string want;
+  bool first = true;
+  for (const auto& [value, text] : cases) {
+    ASSERT_FALSE(q.Eof());
+    got += q.FieldByName("f").AsString() + "|";
+    q.FieldByName("f").AppendText(&got);
+    got += "|" + std::string(q.FieldByName("s").TextView()) + "\n";
+    want += std::string(text) + "|" + text + "|" + (first ? "first" : "") + "\n";
+    first = false;
+    q.Next();
+  }
+  EXPECT_EQ(got, want);
 }
 
 TEST_P(EngineTest, QueryParametersMatchIgnoringCaseAndDefaultToNull) {
@@ -327,6 +377,28 @@ TEST_P(EngineTest, DeclaredFieldMissingFromTheResultIsAnError) {
   q.SetSQL("SELECT v FROM one");
   EXPECT_THROW(q.Open(), EDatabaseError);
   EXPECT_FALSE(q.Active());
+}
+
+TEST_P(EngineTest, OnlyACreatingDatabaseMakesAMissingStore) {
+  if (Pg()) GTEST_SKIP() << "a server store always exists";
+  namespace fs = std::filesystem;
+  for (const char* alias : {"STORE", "TICKS"}) {
+    for (bool read_only : {false, true}) {
+      TDatabase missing;
+      missing.SetAliasName(alias);
+      missing.SetReadOnly(read_only);
+      try {
+        missing.Open();
+        ADD_FAILURE() << alias << " opened although missing";
+      } catch (const EDatabaseError& e) {
+        EXPECT_NE(std::string(e.what()).find(alias), std::string::npos) << e.what();
+      }
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "store.db"));
+  EXPECT_FALSE(fs::exists(dir_ / "ticks"));
+  db_.Open();  // made by the fixture to create
+  EXPECT_TRUE(fs::is_regular_file(dir_ / "store.db"));
 }
 
 TEST_P(EngineTest, ReadOnlyDatabaseRefusesWrites) {

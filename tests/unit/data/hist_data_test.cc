@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
 #include <memory>
 #include <set>
 #include <string>
@@ -14,10 +16,12 @@
 #include "data/session_ids.h"
 #include "data/symbol_lookup.h"
 #include "module_stores.h"
-#include "support/clock.h"
-#include "support/log.h"
-#include "support/test_env.h"
 #include "records/response_sink.h"
+#include "support/clock.h"
+#include "support/http_client.h"
+#include "support/log.h"
+#include "support/settings_location.h"
+#include "support/test_env.h"
 
 namespace morvane::testing {
 namespace {
@@ -63,7 +67,6 @@ TEST_P(HistDataTest, FirstModuleNamesItsSessionAndPrivateConnection) {
   EXPECT_EQ(m->IsValidSymbolQuery->Database(), m->OrdDB.get());
   EXPECT_EQ(m->IntervalQuery->SQL(), "");
   EXPECT_EQ(m->IsValidSymbolQuery->SQL(), "");
-  EXPECT_EQ(RecordLineEnd(), "\r\n");
 }
 
 TEST_P(HistDataTest, ModulesCountOnAndAFreedSessionNumberIsReused) {
@@ -190,19 +193,75 @@ TEST_P(HistDataTest, FailedPrivateConnectionIsLoggedAndTheModuleStillServes) {
   EXPECT_EQ(next->OrdDB->DatabaseName(), std::string("ordDB") + kTestPrefix + "00000066");
 }
 
+TEST_P(HistDataTest, MissingStoresAreReportedAndNeverMade) {
+  if (Pg()) GTEST_SKIP() << "a server store always exists";
+  // Neither the order database nor the stored-bar store exists.
+  const size_t mark = LogMark();
+  THistData m;
+  m.WebModuleCreate();
+  const Lines lines = LogLines(mark);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().rfind("Cannot connect to database ", 0), 0u) << lines.back();
+  EXPECT_NE(lines.back().find("omsdata"), std::string::npos) << lines.back();
+  EXPECT_EQ(m.OrdDB, nullptr);
+
+  m.spMarketSessionQuery.ParamByName("@Symbol").SetAsString("0005");
+  try {
+    m.spMarketSessionQuery.Open();
+    ADD_FAILURE() << "opened a missing store";
+  } catch (const EDatabaseError& e) {
+    EXPECT_NE(std::string(e.what()).find("plrdata"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "orders.db"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "plr.db"));
+}
+
+TEST_P(HistDataTest, OneCreationLooksUpAndReadsTheSettingsOnce) {
+  if (Pg()) GTEST_SKIP() << "the settings do not depend on the driver";
+  // No settings file anywhere: every look-up downloads the settings page,
+  // so the downloads count the look-ups.
+  class CountingHttp final : public HttpClient {
+   public:
+    HttpResponse Get(const std::string& /*url*/) const override {
+      ++gets;
+      return {200, std::string(kLogin) + "SplitTime=10:30:00\n"};
+    }
+    mutable std::atomic<int> gets{0};
+  } http;
+  struct Restore {
+    ~Restore() { SetHttpClientForTesting(nullptr); }
+  } restore;
+  Store("omsdata", load::StoreRole::kOrders);
+  std::filesystem::remove(dir_ / "oms.ini");
+  const ScopedEnv sysconf("MORVANE_SYSCONFDIR", (dir_ / "etc").c_str());
+  SetHttpClientForTesting(&http);
+  ResetCalendarForTesting();
+
+  THistData first;  // the first creation also loads the calendar
+  first.WebModuleCreate();
+  EXPECT_EQ(http.gets.load(), 1);
+  THistData second;
+  second.WebModuleCreate();
+  EXPECT_EQ(http.gets.load(), 2);
+  EXPECT_EQ(SplitTime(), EncodeTime(10, 30, 0, 0));
+  EXPECT_NE(second.OrdDB, nullptr);
+}
+
 TEST_P(HistDataTest, ReopeningThePrivateConnectionReplacesOrEmptiesAllThree) {
   auto m = MakeModule();
   ASSERT_NE(m->OrdDB, nullptr);
   const std::string old_id = m->OrdDB->SessionName();
 
-  EXPECT_TRUE(m->DatabaseNewQueryOpen(&m->OrdDB, &m->IntervalQuery, &m->IsValidSymbolQuery));
+  EXPECT_TRUE(
+      m->DatabaseNewQueryOpen(*omsIniFile(), &m->OrdDB, &m->IntervalQuery, &m->IsValidSymbolQuery));
   ASSERT_NE(m->OrdDB, nullptr);
   EXPECT_EQ(m->OrdDB->SessionName(), std::string(kTestPrefix) + "00000066");
   EXPECT_EQ(m->IsValidSymbolQuery->Database(), m->OrdDB.get());
   EXPECT_EQ(db::TSession::FindSession(old_id), nullptr);
 
   WriteSettings("[OMS_DATABASE]\nDSN_source=nosuchalias\n");
-  EXPECT_FALSE(m->DatabaseNewQueryOpen(&m->OrdDB, &m->IntervalQuery, &m->IsValidSymbolQuery));
+  EXPECT_FALSE(
+      m->DatabaseNewQueryOpen(*omsIniFile(), &m->OrdDB, &m->IntervalQuery, &m->IsValidSymbolQuery));
   EXPECT_EQ(m->OrdDB, nullptr);
   EXPECT_EQ(m->IntervalQuery, nullptr);
   EXPECT_EQ(m->IsValidSymbolQuery, nullptr);

@@ -102,6 +102,7 @@ class ModuleTest : public ::testing::TestWithParam<Driver> {
       slot = std::make_unique<db::TDatabase>();
       slot->SetAliasName(alias);
       slot->SetDatabaseName("Writer" + alias);
+      slot->SetCreateStore(true);
       slot->Open();
     }
     for (const std::string& sql : load::SchemaStatements(role, StoreKind()))

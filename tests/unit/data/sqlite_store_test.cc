@@ -20,6 +20,7 @@ class SqliteStoreTest : public StoreTest {};
 TEST_P(SqliteStoreTest, DirectoryKeepsEachTableInItsOwnFile) {
   TDatabase ticks;
   ticks.SetAliasName("TICKS");
+  ticks.SetCreateStore(true);
   CreateDayTable(ticks, "hist030509");
   AddTick(ticks, "hist030509", "0005", EncodeTime(9, 30, 0), 80.5);
   EXPECT_TRUE(fs::is_regular_file(dir_ / "ticks" / "hist030509.db"));

@@ -8,8 +8,8 @@
 #include <limits>
 #include <string>
 
-#include "support/date_time.h"
 #include "records/number_text.h"
+#include "support/date_time.h"
 
 namespace morvane {
 namespace {
@@ -143,7 +143,7 @@ TEST(RecordWriter, RecordCountNote) {
   StringSink sink;
   RecordWriter w(sink);
   w.WriteRecordCount(1234);
-  WriteRecordCount(0, sink);
+  w.WriteRecordCount(0);
   EXPECT_EQ(sink.Body(), "NOTE|RECORDCOUNT|1234|\r\nNOTE|RECORDCOUNT|0|\r\n");
   EXPECT_EQ(sink.Writes(), 2u);
 }

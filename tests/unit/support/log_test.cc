@@ -84,14 +84,14 @@ class Log : public ::testing::Test {
 TEST_F(Log, LinesAreWrittenVerbatimAfterTheHeader) {
   Open();
   EXPECT_EQ(LogFileName(), path());
-  DumpToFile(LogPath(), "2004/03/15 10:00:00 =>first", true);
-  DumpToFile("ignored", "", false);
+  DumpToFile("2004/03/15 10:00:00 =>first");
+  DumpToFile("");
   LogLine("two\r\nlines");
   // Each line is on disk when the call returns, before the log is closed.
   EXPECT_EQ(ReadFile(path()), " \r\n2004/03/15 10:00:00 =>first\r\n\r\ntwo\r\nlines\r\n");
   omsLogClose();
   EXPECT_EQ(LogFileName(), "");
-  DumpToFile(path(), "after close", true);
+  DumpToFile("after close");
   EXPECT_EQ(ReadFile(path()).find("after close"), std::string::npos);
 }
 
@@ -139,7 +139,7 @@ TEST_F(Log, MissingDirectoryMeansNoLogAndNoError) {
   EXPECT_THROW(omsLogOpenFile(missing), EInOutError);
   EXPECT_NO_THROW(omsLogOpen(missing));
   EXPECT_EQ(LogFileName(), "");
-  EXPECT_NO_THROW(DumpToFile(missing, "lost", true));
+  EXPECT_NO_THROW(DumpToFile("lost"));
   EXPECT_FALSE(std::filesystem::exists(dir_ / "no"));
 
   // The environment variable moves the log; InitialLock opens it there.
