@@ -9,6 +9,7 @@
 #include <string>
 
 #include "data/engine.h"
+#include "store_schema.h"
 #include "support/test_env.h"
 
 namespace morvane::db::testing {
@@ -44,23 +45,11 @@ class StoreTest : public ::testing::TestWithParam<Driver> {
   bool Pg() const { return GetParam() == Driver::kPostgres; }
 
   // A daily tick table in the layout the tick generators read, with its
-  // case-insensitive SymbolTime index.
+  // case-insensitive SymbolTime index, made as the loader makes it.
   void CreateDayTable(TDatabase& db, const std::string& name) {
-    if (db.DriverName() == "POSTGRES") {
-      db.ExecuteDirect("CREATE EXTENSION IF NOT EXISTS citext");
-      db.ExecuteDirect("CREATE TABLE " + name +
-                       " (ID serial PRIMARY KEY, Date date, Time time, Symbol citext, Bid float8,"
-                       " Offer float8, Price float8, BidSize float8, Volume float8,"
-                       " OfferSize float8)");
-      db.ExecuteDirect("CREATE INDEX " + name + "_SymbolTime ON " + name + " (Symbol, Time)");
-    } else {
-      db.ExecuteDirect("CREATE TABLE " + name +
-                       " (ID INTEGER PRIMARY KEY AUTOINCREMENT, Date DATE, Time TIME,"
-                       " Symbol VARCHAR(15), Bid FLOAT, Offer FLOAT, Price FLOAT, BidSize FLOAT,"
-                       " Volume FLOAT, OfferSize FLOAT)");
-      db.ExecuteDirect("CREATE INDEX " + name + "_SymbolTime ON " + name +
-                       " (Symbol COLLATE NOCASE, Time)");
-    }
+    const auto driver =
+        db.DriverName() == "POSTGRES" ? load::StoreDriver::kPostgres : load::StoreDriver::kSqlite;
+    for (const std::string& sql : load::TickTableStatements(name, driver)) db.ExecuteDirect(sql);
   }
 
   // Adds one tick (date 9 May 2003) through a reused insert statement.
