@@ -5,7 +5,9 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <thread>
 
 #include "support/test_env.h"
 #include "unit/web/fake_host.h"
@@ -49,10 +51,16 @@ TEST(ExtensionUnload, LoadServeAndUnloadTwiceWithLongSettingsTexts) {
     HSE_VERSION_INFO version{};
     EXPECT_EQ(Entry<PFN_GETEXTENSIONVERSION>(handle, HSE_GET_EXTENSION_VERSION_SYMBOL)(&version),
               1);
-    // One request makes a data module, which reads the long texts.
+    // One request makes a data module, which reads the long texts. It runs on
+    // a thread of its own, as a host's worker would: the library's
+    // thread-local values then live and die with that thread.
     FakeHost host("GET", "symbol=0005&mode=7");
-    EXPECT_EQ(Entry<PFN_HTTPEXTENSIONPROC>(handle, HSE_HTTP_EXTENSION_PROC_SYMBOL)(host.ecb()),
-              HSE_STATUS_SUCCESS);
+    uint32_t status = 0;
+    std::thread worker([&] {
+      status = Entry<PFN_HTTPEXTENSIONPROC>(handle, HSE_HTTP_EXTENSION_PROC_SYMBOL)(host.ecb());
+    });
+    worker.join();
+    EXPECT_EQ(status, HSE_STATUS_SUCCESS);
     EXPECT_EQ(
         Entry<PFN_TERMINATEEXTENSION>(handle, HSE_TERMINATE_EXTENSION_SYMBOL)(HSE_TERM_MUST_UNLOAD),
         1);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "support/double_compare.h"
 #include "support/int_parse.h"
 
@@ -81,6 +84,41 @@ TEST(DateTime, ParsingAcceptsTheShortFormsAndRejectsImpossibleValues) {
   EXPECT_EQ(ParseIsoDateTime("2003-07-05 10:30:00"), EncodeDateTime({2003, 7, 5}, {10, 30, 0, 0}));
   EXPECT_FALSE(ParseIsoDateTime("2003-07-05").has_value());
   EXPECT_FALSE(ParseIsoDateTime("2003-02-30 10:30:00").has_value());
+}
+
+TEST(DateTime, CenturyLeapDaysShortYearsAndTwoDigitMonthsAndDays) {
+  // Short years fall in the century of today, with no sliding window.
+  const TDateTime today = EncodeDate(2003, 3, 12);
+  struct ParseCase {
+    const char* text;
+    std::optional<TDateTime> want;
+  };
+  const ParseCase parses[] = {
+      {"1900/2/29", std::nullopt},
+      {"2100/2/29", std::nullopt},
+      {"2000/2/29", EncodeDate(2000, 2, 29)},
+      {"3/5/9", EncodeDate(2003, 5, 9)},
+      {"99/12/31", EncodeDate(2099, 12, 31)},
+      {"0/10/10", EncodeDate(2000, 10, 10)},
+  };
+  for (const ParseCase& c : parses) EXPECT_EQ(ParseShortDate(c.text, today), c.want) << c.text;
+
+  // October and the 10th in every date column form.
+  std::string got;
+  for (const TDateTime day : {EncodeDate(2003, 10, 10), EncodeDate(2003, 10, 1),
+                              EncodeDate(2003, 1, 10), EncodeDate(1999, 12, 31)}) {
+    for (char* (*format)(char*, TDateTime) :
+         {FormatShortDate, FormatYmdSlashed, FormatMdySlashed}) {
+      char text[16];
+      got.append(text, format(text, day)).append(" ");
+    }
+    got += "\n";
+  }
+  EXPECT_EQ(got,
+            "2003/10/10 2003/10/10 10/10/2003 \n"
+            "2003/10/1 2003/10/01 10/01/2003 \n"
+            "2003/1/10 2003/01/10 01/10/2003 \n"
+            "1999/12/31 1999/12/31 12/31/1999 \n");
 }
 
 TEST(DateTime, TruncateToSecondDropsTheFraction) {

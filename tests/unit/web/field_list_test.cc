@@ -27,6 +27,7 @@ TEST(HTTPDecode, DecodesPlusPercentPairsAndEscapes) {
   EXPECT_EQ(HTTPDecode("%%41"), "%41");  // "%%" is consumed first
   EXPECT_EQ(HTTPDecode("%41%62%7e%7E"), "Ab~~");
   EXPECT_EQ(HTTPDecode("%2B+"), "+ ");
+  EXPECT_EQ(HTTPDecode("a%2fb%2Fc"), "a/b/c");
   EXPECT_EQ(HTTPDecode("%00x"), std::string("\0x", 2));
   EXPECT_EQ(HTTPDecode(""), "");
 }
@@ -83,6 +84,9 @@ TEST(TWebRequest, QueryFieldsComeFromTheQueryString) {
   EXPECT_EQ(request.Method(), "GET");
   EXPECT_EQ(request.GetQueryFields().Values("symbol"), "0005");
   EXPECT_EQ(request.GetContentFields().Values("symbol"), "9999");
+
+  testing::FakeHost lower("GET", "symbol=a%2fb");  // lowercase hex digits
+  EXPECT_EQ(TWebRequest(lower.ecb()).GetQueryFields().Values("symbol"), "a/b");
 }
 
 TEST(TWebRequest, ContentFieldsReadTheMissingBytesWithOneReadClient) {

@@ -108,6 +108,16 @@ TEST(HistoryParams, ErrorsComeInTheHandlersOrder) {
   EXPECT_TRUE(Parse({{"dateStart", ""}, {"timeStart", ""}}).ok);
 }
 
+TEST(HistoryParams, CenturyLeapDaysAreInvalidAndShortYearsFallInThisCentury) {
+  const std::string invalid = "ERROR|Invalid date format(yyyy/m/d).|";
+  EXPECT_EQ(Parse({{"dateStart", "1900/2/29"}, {"dateOver", "1900/3/1"}}).error, invalid);
+  EXPECT_EQ(Parse({{"dateStart", "2100/2/28"}, {"dateOver", "2100/2/29"}}).error, invalid);
+  const Outcome o = Parse({{"dateStart", "3/5/9"}, {"dateOver", "2000/2/29"}});
+  ASSERT_TRUE(o.ok) << o.error;
+  EXPECT_EQ(o.p.date_begin, EncodeDate(2003, 5, 9));
+  EXPECT_EQ(o.p.date_end, EncodeDate(2000, 2, 29));
+}
+
 TEST(HistoryParams, DatesAndModeAreTakenAsGiven) {
   const Outcome o = Parse(
       {{"mode", "01"}, {"dateStart", "2003/5/9"}, {"dateOver", "2003/05/10"}, {"symbol", " ab "}});
