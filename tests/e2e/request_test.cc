@@ -114,12 +114,15 @@ TEST_F(RequestTest, KeepAliveServesSeveralRequestsOnOneConnection) {
   EXPECT_EQ(count, 3u) << a.raw;
 }
 
-// Requests are held in progress by making their settings look-up wait: once
-// the modules exist, the settings file is removed, so every request downloads
-// the settings page from the registry's host, a test server that answers
-// only when released. Modules are made first, while the settings file is
-// there, because a module being made holds the pool's lock and would keep
-// the later requests from arriving at all.
+// Requests are held in progress by making their settings look-ups wait: the
+// settings file is removed once the server has read its pool limit, so every
+// look-up downloads the settings page from the registry's host, a test server
+// that answers each look-up only when the test lets it through. A request
+// that finds every module busy makes one, looking the settings up once under
+// the pool's lock; that look-up is let through, and the request then waits in
+// the handler's own look-up, keeping its module busy. Requests go in one at a
+// time, so the look-ups arrive in a known order and exactly the wanted number
+// of modules is made and held, with no race.
 class PoolLimitTest : public ::testing::TestWithParam<int> {};
 
 size_t CountLines(const std::string& text, const std::string& line) {
@@ -132,39 +135,25 @@ TEST_P(PoolLimitTest, RequestsBeyondTheLimitAreRefusedAndModulesReturn) {
   const int limit = GetParam();
   E2eStore store("MaxConnection=" + std::to_string(limit) + "\n");
   ServerProcess server(store.dir(), store.env());
-
-  // Make at least `wanted` modules: bursts of concurrent requests until the
-  // log shows that many creations (with no limit a burst may make more).
-  const size_t wanted = limit > 0 ? static_cast<size_t>(limit) : 3;
-  for (int burst = 0; burst < 200 && CountLines(store.Log(), "IntervalQuery\r\n") < wanted;
-       ++burst) {
-    std::vector<std::future<HttpAnswer>> b;
-    for (size_t i = 0; i < wanted + 2; ++i) {
-      b.push_back(
-          std::async(std::launch::async, [&] { return HttpGet(server.port(), "/?mode=7"); }));
-    }
-  }
-  const size_t modules = CountLines(store.Log(), "IntervalQuery\r\n");
-  ASSERT_GE(modules, wanted) << store.Log();
-  if (limit > 0) {
-    ASSERT_EQ(modules, wanted) << "the pool made more modules than its limit";
-  }
-
   HeldHttpServer settings("[MORVANE]\r\nMaxConnection=2\r\n");
   WriteFile(store.etc_dir() / "registry.ini",
             "[Software\\Pellaro]\niniServer=127.0.0.1:" + std::to_string(settings.port()) + "\n");
   std::filesystem::remove(store.dir() / "oms.ini");
 
-  // With no limit one request more than there are modules is let in: it
-  // makes a new module (whose creation waits for the settings too).
-  const size_t held = limit > 0 ? modules : modules + 1;
+  // At the limit, or three modules when there is none.
+  const int modules = limit > 0 ? limit : 3;
   std::vector<std::future<HttpAnswer>> in_flight;
-  for (size_t i = 0; i < held; ++i) {
+  for (int i = 0; i < modules; ++i) {
     in_flight.push_back(std::async(std::launch::async, [&] {
       return HttpGet(server.port(), "/?symbol=0005&dateStart=2003/5/9");
     }));
+    const int creation = 2 * i + 1;
+    ASSERT_TRUE(settings.WaitForArrivals(creation));
+    settings.LetThrough(creation);
+    ASSERT_TRUE(settings.WaitForArrivals(creation + 1));  // held in the handler
   }
-  ASSERT_TRUE(settings.WaitForWaiting(static_cast<int>(held)));
+  ASSERT_EQ(CountLines(store.Log(), "IntervalQuery\r\n"), static_cast<size_t>(modules))
+      << store.Log();
 
   if (limit > 0) {
     const HttpAnswer refused = HttpGet(server.port(), "/?symbol=0005");
@@ -181,9 +170,10 @@ TEST_P(PoolLimitTest, RequestsBeyondTheLimitAreRefusedAndModulesReturn) {
     EXPECT_EQ(a.status, 200);
     EXPECT_EQ(a.body, "ERROR|Invalid number of parameters.|\r\n");
   }
-  // The returned modules serve the next request.
+  // The returned modules serve the next request; none is made for it.
   EXPECT_EQ(HttpGet(server.port(), "/?timeStart=10:00").body,
             "ERROR|Invalid number of parameters.|\r\n");
+  EXPECT_EQ(CountLines(store.Log(), "IntervalQuery\r\n"), static_cast<size_t>(modules));
   EXPECT_EQ(server.Stop(), 0);
 }
 

@@ -61,9 +61,11 @@ void HeldHttpServer::Serve(int fd) {
   }
   {
     std::unique_lock<std::mutex> lock(mu_);
+    const int arrival = ++arrived_;
     ++waiting_;
     cv_.notify_all();
-    cv_.wait_for(lock, std::chrono::seconds(60), [this] { return released_; });
+    cv_.wait_for(lock, std::chrono::seconds(60),
+                 [&] { return released_ || let_through_.count(arrival) > 0; });
     --waiting_;
   }
   const std::string answer = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
@@ -75,6 +77,17 @@ void HeldHttpServer::Serve(int fd) {
 bool HeldHttpServer::WaitForWaiting(int n) {
   std::unique_lock<std::mutex> lock(mu_);
   return cv_.wait_for(lock, std::chrono::seconds(30), [&] { return waiting_ >= n; });
+}
+
+bool HeldHttpServer::WaitForArrivals(int n) {
+  std::unique_lock<std::mutex> lock(mu_);
+  return cv_.wait_for(lock, std::chrono::seconds(30), [&] { return arrived_ >= n; });
+}
+
+void HeldHttpServer::LetThrough(int k) {
+  std::lock_guard<std::mutex> lock(mu_);
+  let_through_.insert(k);
+  cv_.notify_all();
 }
 
 void HeldHttpServer::Release() {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,12 @@ class HeldHttpServer {
   int port() const { return port_; }
   // Blocks until `n` requests are waiting (or 30 s pass); true when they are.
   bool WaitForWaiting(int n);
+  // Blocks until `n` requests have arrived in all, counted from the start
+  // (or 30 s pass); true when they have.
+  bool WaitForArrivals(int n);
+  // Lets the `k`-th request to arrive (counted from 1) have its answer now,
+  // while the others keep waiting.
+  void LetThrough(int k);
   // Lets every waiting and future request have its answer.
   void Release();
 
@@ -35,6 +42,8 @@ class HeldHttpServer {
   std::mutex mu_;
   std::condition_variable cv_;
   int waiting_ = 0;
+  int arrived_ = 0;
+  std::set<int> let_through_;
   bool released_ = false;
   std::atomic<bool> stopping_{false};
   std::thread acceptor_;
