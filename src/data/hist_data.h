@@ -135,7 +135,9 @@ const std::string& DSNSource();
 const std::string& DSNUser();
 const std::string& DSNPassword();
 
-// Empties the process-wide texts of this module (at unload).
+// Empties the process-wide texts of this module and the session prefix (at
+// unload). Their storage is never destroyed, so this is safe whatever order
+// the library's globals are destroyed in.
 void ClearDataModuleTexts();
 
 }  // namespace morvane

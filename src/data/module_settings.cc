@@ -1,6 +1,6 @@
-// The data module's process-wide settings: the pool limit read at load, the
-// private connection's alias and credentials read at every module creation,
-// and the record line end.
+// The data module's process-wide settings: the pool limit read at load and
+// the private connection's alias and credentials read at every module
+// creation.
 #include "data/hist_data.h"
 #include "data/session_ids.h"
 #include "support/int_parse.h"

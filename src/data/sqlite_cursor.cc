@@ -6,6 +6,7 @@
 
 #include "data/sqlite_driver.h"
 #include "data/store_text.h"
+#include "records/number_text.h"
 #include "support/ascii_text.h"
 
 namespace morvane::db::sqlite {
@@ -100,6 +101,14 @@ void ReadColumn(sqlite3_stmt* s, int i, TField* f) {
   }
   switch (f->DataType()) {
     case FieldType::kText: {
+      if (kind == SQLITE_FLOAT) {
+        // A floating value in a text column reads in the one stored text form
+        // of floats, not in SQLite's own ("1.0e-05").
+        char text[kNumberTextCapacity];
+        const char* end = FormatStoredFloat(text, sqlite3_column_double(s, i));
+        f->SetText(std::string_view(text, static_cast<size_t>(end - text)));
+        return;
+      }
       const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(s, i));
       f->SetText(std::string_view(p, static_cast<size_t>(sqlite3_column_bytes(s, i))));
       return;
