@@ -39,6 +39,21 @@ bool PreCheckExistDaysData(THistData& module, TDateTime date_begin, TDateTime da
   return false;
 }
 
+bool OpenDay(THistData& module, const DayWalk& walk, TDateTime day) {
+  db::TTable& table = module.HistTable;
+  table.Close();
+  table.SetTableName(GetFileName(day));
+  if (walk.mark_read_only) table.SetReadOnly(true);
+  if (!table.Exists()) return false;
+  table.Open();
+  if (day == walk.date_begin) {
+    table.FindNearest({walk.symbol, walk.time_begin});
+  } else {
+    table.FindNearest({walk.symbol});
+  }
+  return true;
+}
+
 bool RowEndsDay(const THistData& module, const DayWalk& walk, TDateTime day) {
   if (module.HistTableSymbol->TextView() != walk.symbol) return true;
   const TDateTime time = module.HistTableTime->AsDateTime();

@@ -50,27 +50,23 @@ struct DayWalk {
 // Time is later than timeEnd.
 bool RowEndsDay(const THistData& module, const DayWalk& walk, TDateTime day);
 
+// Opens one day of a walk: closes HistTable, names it after `day`, and when
+// that day's table exists opens it and positions on (symbol, timeBegin) when
+// `day` is dateBegin and on (symbol) on any other day. False, with the table
+// closed, when the day has no table (no error: a day without a table is a day
+// without ticks). Engine failures pass through.
+bool OpenDay(THistData& module, const DayWalk& walk, TDateTime day);
+
 // Runs the day walk: for each day from start_day to date_end whose table
-// exists, opens it, positions on (symbol, timeBegin) on dateBegin and on
-// (symbol) on any other day, and calls `on_day(day)`; the callback reads rows
-// from HistTable, applying its own row tests, and returns. The table is
-// closed after each day. Engine failures pass through.
+// exists, opens and positions it (OpenDay) and calls `on_day(day)`; the
+// callback reads rows from HistTable, applying its own row tests, and
+// returns. The table is closed after each day. Engine failures pass through.
 template <typename OnDay>
 void WalkDays(THistData& module, const DayWalk& walk, OnDay&& on_day) {
   for (TDateTime day = walk.start_day; day <= walk.date_end; day += 1) {
-    db::TTable& table = module.HistTable;
-    table.Close();
-    table.SetTableName(GetFileName(day));
-    if (walk.mark_read_only) table.SetReadOnly(true);
-    if (!table.Exists()) continue;
-    table.Open();
-    if (day == walk.date_begin) {
-      table.FindNearest({walk.symbol, walk.time_begin});
-    } else {
-      table.FindNearest({walk.symbol});
-    }
+    if (!OpenDay(module, walk, day)) continue;
     on_day(day);
-    table.Close();
+    module.HistTable.Close();
   }
 }
 

@@ -28,12 +28,12 @@ namespace morvane {
 // only the ticks at which the price changed, over the last `day_count`
 // trading days of the range. The request's mode tells the two apart: "3"
 // selects price changes, anything else every tick.
-void GenIntraday(THistData& module, const HistoryParams& request,
-                 const RequestSettings& settings, RecordWriter& out);
+void GenIntraday(THistData& module, const HistoryParams& request, const RequestSettings& settings,
+                 RecordWriter& out);
 
 // Mode "1": one bar per trading day from the daily-bar store.
-void GenInterday2(THistData& module, const HistoryParams& request,
-                  const RequestSettings& settings, RecordWriter& out);
+void GenInterday2(THistData& module, const HistoryParams& request, const RequestSettings& settings,
+                  RecordWriter& out);
 
 // Mode "2": the latest tick at least one hour old.
 void GenDelay(THistData& module, const HistoryParams& request, const RequestSettings& settings,
@@ -42,13 +42,13 @@ void GenDelay(THistData& module, const HistoryParams& request, const RequestSett
 // Mode "3" under the UW calculation: every tick in the window, no name notes,
 // an invalid product refused, and a look-back over earlier days for a request
 // without dates before today's trading has begun.
-void GenUWIntraday(THistData& module, const HistoryParams& request,
-                   const RequestSettings& settings, RecordWriter& out);
+void GenUWIntraday(THistData& module, const HistoryParams& request, const RequestSettings& settings,
+                   RecordWriter& out);
 
 // Mode "4": bars of `interval` seconds cut from ticks on a grid counted from
 // the date origin; a bar is written once a later tick of its day closes it.
-void GenInterval(THistData& module, const HistoryParams& request,
-                 const RequestSettings& settings, RecordWriter& out);
+void GenInterval(THistData& module, const HistoryParams& request, const RequestSettings& settings,
+                 RecordWriter& out);
 
 // Mode "5": bars of a number of minutes merged from stored base bars inside
 // the product's market sessions; sub-minute bars are handed to GenInterval.
@@ -57,12 +57,12 @@ void GenFastInterval(THistData& module, const HistoryParams& request,
 
 // Mode "6" on the tick tables (DBMode "PARADOX"): a full bar grid from
 // timeBegin each day, empty bars included.
-void GenInterval3(THistData& module, const HistoryParams& request,
-                  const RequestSettings& settings, RecordWriter& out);
+void GenInterval3(THistData& module, const HistoryParams& request, const RequestSettings& settings,
+                  RecordWriter& out);
 
 // Mode "6" on the stored interval tables (any other DBMode).
-void GenInterval4(THistData& module, const HistoryParams& request,
-                  const RequestSettings& settings, RecordWriter& out);
+void GenInterval4(THistData& module, const HistoryParams& request, const RequestSettings& settings,
+                  RecordWriter& out);
 
 }  // namespace morvane
 

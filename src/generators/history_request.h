@@ -17,8 +17,8 @@ namespace morvane {
 // The request's fields after conversion, defaults, the bar alignment of mode
 // "6" under the UW calculation, and the pair rule.
 struct HistoryParams {
-  std::string symbol;       // as given: no trimming, case kept
-  std::string mode = "0";   // any text; only "0" to "6" select a generator
+  std::string symbol;        // as given: no trimming, case kept
+  std::string mode = "0";    // any text; only "0" to "6" select a generator
   TDateTime time_begin = 0;  // time of day
   TDateTime time_end = 0;    // time of day
   TDateTime date_begin = 0;  // whole day

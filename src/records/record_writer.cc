@@ -131,4 +131,8 @@ void WriteBareRecordNotFound(ResponseSink& sink) {
   sink.Write(kErrRecordNotFound);
 }
 
+void RecordWriter::WriteBareRecordNotFound() {
+  morvane::WriteBareRecordNotFound(sink_);
+}
+
 }  // namespace morvane

@@ -32,6 +32,8 @@ inline constexpr std::string_view kErrInvalidParameterCount =
 inline constexpr std::string_view kErrNoDataForDate = "ERROR|No data for specified date|";
 inline constexpr std::string_view kErrRecordNotFound = "ERROR|Record not found.|";
 
+void SendErrorMsg(std::string_view msg, ResponseSink& sink);
+
 class RecordWriter {
  public:
   // Requires: `sink` outlives the writer.
@@ -61,6 +63,11 @@ class RecordWriter {
 
   // "NOTE|RECORDCOUNT|<n>|" and CR LF, written now.
   void WriteRecordCount(int64_t n);
+
+  // An error record (one of the kErr texts) and CR LF, written now.
+  void WriteError(std::string_view msg) { SendErrorMsg(msg, sink_); }
+  // "ERROR|Record not found.|" with no line end, written now.
+  void WriteBareRecordNotFound();
 
  private:
   void Separator() { buffer_.push_back('|'); }

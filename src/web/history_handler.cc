@@ -2,13 +2,14 @@
 
 #include <cstdio>
 
+#include "generators/call_args.h"
 #include "generators/history_generators.h"
+#include "records/record_writer.h"
 #include "support/clock.h"
 #include "support/log.h"
 #include "support/log_escape.h"
 #include "web/hist_web_module.h"
 #include "web/history_params.h"
-#include "records/record_writer.h"
 #include "web/request_settings.h"
 
 namespace morvane {
@@ -20,17 +21,10 @@ std::string Escaped(const std::exception& e) {
   return LogEscape(e.what());
 }
 
-// "...(Symbol[%s],timeBegin[%s],timeEnd[%s],dateBegin[%s],dateEnd[%s],DayCount[%d]"
-std::string GeneratorArgs(const HistoryParams& p) {
-  return "(Symbol[" + LogEscape(p.symbol) + "],timeBegin[" + Hms(p.time_begin) + "],timeEnd[" +
-         Hms(p.time_end) + "],dateBegin[" + YmdSlashed(p.date_begin) + "],dateEnd[" +
-         YmdSlashed(p.date_end) + "],DayCount[" + std::to_string(p.day_count) + "]";
-}
-
 void LogGeneratorFailure(const std::exception& e, const char* generator, const HistoryParams& p,
                          bool with_interval) {
-  std::string line =
-      LogStamp(Now()) + "Exception: " + Escaped(e) + " when " + generator + GeneratorArgs(p);
+  std::string line = LogStamp(Now()) + "Exception: " + Escaped(e) + " when " + generator +
+                     GeneratorCallArgs(p, p.day_count);
   if (with_interval) line += ",interval[" + std::to_string(p.interval) + "]";
   line += ").";
   LogLine(line);
