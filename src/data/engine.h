@@ -60,7 +60,8 @@ class TField {
   // numbers, text parsed as a decimal number (EConvertError when it is not).
   // Null reads as 0.
   double AsFloat() const;
-  // Integers as they are; floats rounded to the nearest whole number. Null is 0.
+  // Integers as they are; floats rounded to the nearest whole number, a
+  // value exactly halfway to the even one. Null is 0.
   int32_t AsInteger() const;
   int64_t AsLargeInt() const;
   // Date-time kinds as they are; numbers as day numbers; text parsed as a

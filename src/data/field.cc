@@ -52,7 +52,9 @@ int64_t TField::AsLargeInt() const {
     case FieldType::kUnknown:
       return ParseNumber<int64_t>(name_, text_, "integer");
     default:
-      return std::llround(num_);
+      // Ties go to the even neighbour (2.5 is 2, 3.5 is 4), the rounding the
+      // stores' readers apply to sizes and volumes.
+      return std::llrint(num_);
   }
 }
 
