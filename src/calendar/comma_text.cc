@@ -56,4 +56,27 @@ std::vector<std::string> SplitCommaText(std::string_view text) {
   return items;
 }
 
+std::string JoinCommaText(const std::vector<std::string_view>& items) {
+  std::string text;
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    if (k > 0) text += ',';
+    const std::string_view item = items[k];
+    bool quote = item.empty();
+    for (char c : item) {
+      if (IsSpace(c) || c == ',' || c == '"') quote = true;
+    }
+    if (!quote) {
+      text += item;
+      continue;
+    }
+    text += '"';
+    for (char c : item) {
+      if (c == '"') text += '"';
+      text += c;
+    }
+    text += '"';
+  }
+  return text;
+}
+
 }  // namespace morvane

@@ -1,4 +1,5 @@
-// Splitting a list value written as comma text, as the holiday file uses it.
+// Lists written as comma text: the holiday file's list values, and the
+// statement text in the diagnostic log.
 #ifndef MORVANE_CALENDAR_COMMA_TEXT_H_
 #define MORVANE_CALENDAR_COMMA_TEXT_H_
 
@@ -15,6 +16,12 @@ namespace morvane {
 // kept as "". Text of blanks only gives no items. These are the rules the
 // operators' holiday files were written for.
 std::vector<std::string> SplitCommaText(std::string_view text);
+
+// The inverse: `items` joined by commas, an item that holds a blank, a
+// control character, a comma or a double quote written in double quotes
+// (with "" for a quote inside), and an empty item as "". The form a list of
+// statement lines takes in the diagnostic log.
+std::string JoinCommaText(const std::vector<std::string_view>& items);
 
 }  // namespace morvane
 
