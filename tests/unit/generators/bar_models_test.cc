@@ -1,0 +1,227 @@
+// The pure bar pieces against small models written here the plainest way:
+// random ticks or base bars in, the bars a reader of the rules would expect
+// out.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "generators/bar_grid.h"
+#include "generators/minute_bars.h"
+#include "generators/origin_bars.h"
+
+namespace morvane {
+namespace {
+
+constexpr int64_t kDay = 86'400'000;
+
+TEST(BarGrid, BoundariesAndFarDates) {
+  // A tick exactly on a boundary opens the bar that begins there.
+  const TDateTime day = 46'000;  // 2025/12/09
+  EXPECT_EQ(BarNumber(MillisSinceOrigin(day, 10.0 / 24), 60'000),
+            (46'000 * kDay + 36'000'000) / 60'000);
+  EXPECT_EQ(BarNumber(MillisSinceOrigin(day, 10.0 / 24 - 1.0 / kDay), 1000),
+            (46'000 * kDay + 36'000'000) / 1000 - 1);
+  // One-second bars of the present era pass 2^31.
+  EXPECT_GT(BarNumber(MillisSinceOrigin(day, 0), 1000), int64_t{INT32_MAX});
+  // Before the origin, floor division.
+  EXPECT_EQ(BarNumber(-1, 60'000), -1);
+  EXPECT_EQ(BarStartTime(-1, kDay), -1.0);
+}
+
+struct Tick {
+  int64_t ms;  // since the origin
+  double price;
+  int64_t volume;
+};
+
+// Mode "4" the plain way: group each day's ticks by bar; a bar is written
+// when another bar of its day follows, opening at the previous bar's close.
+std::vector<CutBar> ModelOriginBars(const std::vector<std::vector<Tick>>& days, int64_t length) {
+  std::vector<CutBar> out;
+  double carried_close = 0;
+  for (const auto& ticks : days) {
+    struct Group {
+      int64_t n;
+      double high, low, close;
+      int64_t first_volume;
+    };
+    std::vector<Group> groups;
+    for (const Tick& t : ticks) {
+      const int64_t n =
+          static_cast<int64_t>(std::floor(static_cast<double>(t.ms) / (length * 1000.0)));
+      if (groups.empty() || groups.back().n != n) {
+        groups.push_back({n, t.price, t.price, t.price, t.volume});
+      } else {
+        groups.back().high = std::max(groups.back().high, t.price);
+        groups.back().low = std::min(groups.back().low, t.price);
+        groups.back().close = t.price;
+      }
+    }
+    for (size_t i = 0; i < groups.size(); ++i) {
+      const double open = carried_close;
+      carried_close = groups[i].close;
+      if (i + 1 == groups.size()) break;  // never closed on its day
+      const Group& g = groups[i];
+      if (open <= 0 || g.high <= 0 || g.low <= 0 || g.close <= 0) continue;
+      int64_t v = groups[i + 1].first_volume - g.first_volume;
+      if (v < 0) v = groups[i + 1].first_volume;
+      out.push_back(
+          {static_cast<double>(g.n * length * 1000) / kDay, open, g.high, g.low, g.close, v});
+    }
+  }
+  return out;
+}
+
+TEST(OriginBars, MatchTheModelOnRandomDays) {
+  std::mt19937_64 rng(20030705);
+  for (int round = 0; round < 300; ++round) {
+    const int64_t length = std::vector<int64_t>{1, 2, 7, 60, 300, 3600}[rng() % 6];
+    std::vector<std::vector<Tick>> days(1 + rng() % 3);
+    for (size_t d = 0; d < days.size(); ++d) {
+      int64_t ms = (46'000 + static_cast<int64_t>(d)) * kDay + 36'000'000;
+      int64_t volume = 0;
+      for (int k = static_cast<int>(rng() % 40); k > 0; --k) {
+        ms += static_cast<int64_t>(rng() % 4) * 500 * (1 + (rng() % 2) * length);
+        volume = rng() % 10 == 0 ? static_cast<int64_t>(rng() % 50)
+                                 : volume + static_cast<int64_t>(rng() % 100);
+        days[d].push_back(
+            {ms, rng() % 15 == 0 ? 0.0 : 1 + static_cast<double>(rng() % 8) / 2, volume});
+      }
+    }
+    OriginBarCutter cutter(length);
+    std::vector<CutBar> got;
+    for (const auto& ticks : days) {
+      cutter.StartDay();
+      for (const Tick& t : ticks) {
+        const TDateTime day = static_cast<double>(t.ms / kDay);
+        const TDateTime time = static_cast<double>(t.ms % kDay) / kDay;
+        CutBar bar;
+        if (cutter.Add(day, time, t.price, t.volume, &bar)) got.push_back(bar);
+      }
+    }
+    const std::vector<CutBar> want = ModelOriginBars(days, length);
+    ASSERT_EQ(got.size(), want.size()) << "round " << round;
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(MillisSinceOrigin(got[i].start), MillisSinceOrigin(want[i].start))
+          << round << "/" << i;
+      EXPECT_EQ(got[i].open, want[i].open);
+      EXPECT_EQ(got[i].high, want[i].high);
+      EXPECT_EQ(got[i].low, want[i].low);
+      EXPECT_EQ(got[i].close, want[i].close);
+      EXPECT_EQ(got[i].volume, want[i].volume);
+    }
+  }
+}
+
+struct Base {
+  int64_t minute;  // minutes since the origin
+  double open, high, low, close;
+  int64_t volume;
+};
+
+// Mode "5" the plain way: merge consecutive base bars by bar; each merged
+// bar but the last is kept when it starts inside a session and followed by
+// flat bars up to the next one while they start inside one; bars before the
+// start are held and only the last back_count of them are written, right
+// before the first bar at or after the start.
+std::vector<TIntervalRecord> ModelMinuteBars(const std::vector<Base>& rows, int64_t minutes,
+                                             int64_t from_minute, int back_count,
+                                             const std::vector<std::pair<int, int>>& sessions) {
+  auto inside = [&](int64_t start_minute) {
+    const int64_t t = ((start_minute % 1440) + 1440) % 1440;
+    for (const auto& [open, close] : sessions) {
+      if (open > t) return false;
+      if (t < close) return true;
+    }
+    return false;
+  };
+  std::map<int64_t, TIntervalRecord> merged;  // by bar number, in order
+  std::vector<int64_t> order;
+  for (const Base& b : rows) {
+    const int64_t n = b.minute / minutes;
+    auto it = merged.find(n);
+    if (it == merged.end()) {
+      merged[n] = {
+          static_cast<double>(n * minutes) / 1440, b.open, b.high, b.low, b.close, b.volume};
+      order.push_back(n);
+    } else {
+      it->second.high = std::max(it->second.high, b.high);
+      it->second.low = std::min(it->second.low, b.low);
+      it->second.close = b.close;
+      it->second.volume += b.volume;
+    }
+  }
+  std::vector<TIntervalRecord> pushed;
+  for (size_t i = 0; i + 1 < order.size(); ++i) {
+    const TIntervalRecord& bar = merged[order[i]];
+    if (!inside(order[i] * minutes)) continue;
+    pushed.push_back(bar);
+    for (int64_t n = order[i] + 1; n < order[i + 1] && inside(n * minutes); ++n) {
+      pushed.push_back(
+          {static_cast<double>(n * minutes) / 1440, bar.close, bar.close, bar.close, bar.close, 0});
+    }
+  }
+  std::vector<TIntervalRecord> out, held;
+  for (const TIntervalRecord& bar : pushed) {
+    if (std::llround(bar.time * 1440) < from_minute) {
+      held.push_back(bar);
+      continue;
+    }
+    const size_t skip = held.size() > static_cast<size_t>(std::max(back_count, 0))
+                            ? held.size() - static_cast<size_t>(std::max(back_count, 0))
+                            : 0;
+    out.insert(out.end(), held.begin() + static_cast<std::ptrdiff_t>(skip), held.end());
+    held.clear();
+    out.push_back(bar);
+  }
+  return out;
+}
+
+TEST(MinuteBars, MatchTheModelOnRandomBaseBars) {
+  std::mt19937_64 rng(20260105);
+  const int64_t day_minute = 46'000 * 1440;
+  for (int round = 0; round < 300; ++round) {
+    const int64_t minutes = std::vector<int64_t>{1, 2, 5, 15, 60}[rng() % 5];
+    std::vector<std::pair<int, int>> sessions;
+    if (rng() % 8 != 0) sessions.push_back({570, 720});  // 09:30-12:00
+    if (rng() % 2 == 0) sessions.push_back({780, 960});  // 13:00-16:00
+    std::vector<Base> rows;
+    int64_t minute = day_minute + 540 + static_cast<int64_t>(rng() % 60);
+    for (int k = static_cast<int>(rng() % 60); k > 0; --k) {
+      minute += static_cast<int64_t>(rng() % 3 == 0 ? rng() % 40 : 1);
+      const double p = 1 + static_cast<double>(rng() % 20) / 4;
+      rows.push_back({minute, p, p + 0.5, p - 0.25, p + 0.25, static_cast<int64_t>(rng() % 1000)});
+    }
+    const int64_t from = day_minute + 540 + static_cast<int64_t>(rng() % 300);
+    const int back = static_cast<int>(rng() % 6) - 1;
+    std::vector<MarketSession> ms;
+    for (const auto& [o, c] : sessions)
+      ms.push_back({static_cast<double>(o) / 1440, static_cast<double>(c) / 1440});
+
+    MinuteBarMerger merger(minutes, static_cast<double>(from) / 1440, back, ms);
+    std::vector<TIntervalRecord> got;
+    for (const Base& b : rows) {
+      merger.Add(static_cast<double>(b.minute) / 1440, b.open, b.high, b.low, b.close, b.volume,
+                 [&](const TIntervalRecord& r) { got.push_back(r); });
+    }
+    const std::vector<TIntervalRecord> want = ModelMinuteBars(rows, minutes, from, back, sessions);
+    ASSERT_EQ(got.size(), want.size()) << "round " << round;
+    for (size_t i = 0; i < got.size(); ++i) {
+      EXPECT_EQ(MillisSinceOrigin(got[i].time), MillisSinceOrigin(want[i].time))
+          << round << "/" << i;
+      EXPECT_EQ(got[i].open, want[i].open);
+      EXPECT_EQ(got[i].high, want[i].high);
+      EXPECT_EQ(got[i].low, want[i].low);
+      EXPECT_EQ(got[i].close, want[i].close);
+      EXPECT_EQ(got[i].volume, want[i].volume);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace morvane
