@@ -54,6 +54,7 @@ TEST_P(StreamAnswers, LongHistoryArrivesWholeAndAClientMayLeave) {
   // Clients that hang up after the first bytes do not stop the server.
   for (int i = 0; i < 4; ++i) ReadSomeAndLeave(port(), target, 300);
   const HttpAnswer a = HttpGet(port(), target);
+  EXPECT_TRUE(a.chunked);
   EXPECT_EQ(a.body.rfind("TICK|0|2003/3/12|09:00:00|1|2|0.5|4|6|0|\r\n", 0), 0u);
   EXPECT_NE(a.body.find("TICK|19999|2003/3/12|"), std::string::npos);
   const std::string end = "NOTE|RECORDCOUNT|20000|\r\n";
