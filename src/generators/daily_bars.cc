@@ -1,20 +1,9 @@
 // Mode "1": one bar per trading day from the daily-bar store's procedure.
 #include "data/symbol_lookup.h"
 #include "generators/history_generators.h"
+#include "generators/request_columns.h"
 
 namespace morvane {
-namespace {
-
-void StoredFloatColumn(RecordWriter& out, const db::TField& field) {
-  if (field.IsNull()) {
-    out.Empty();
-  } else {
-    out.StoredFloat(field.AsFloat());
-  }
-}
-
-}  // namespace
-
 void GenInterday2(THistData& m, const HistoryParams& r, const RequestSettings&, RecordWriter& out) {
   int64_t counter = 0;
   GenStockName(m, r.symbol);

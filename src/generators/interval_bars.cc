@@ -4,6 +4,7 @@
 #include "data/symbol_lookup.h"
 #include "generators/history_generators.h"
 #include "generators/origin_bars.h"
+#include "generators/request_columns.h"
 
 namespace morvane {
 
@@ -19,14 +20,8 @@ void GenInterval(THistData& m, const HistoryParams& r, const RequestSettings&, R
   int64_t index = 0;
   CutBar bar;
 
-  DayWalk walk;
-  walk.symbol = r.symbol;
-  walk.date_begin = r.date_begin;
-  walk.date_end = r.date_end;
-  walk.time_begin = r.time_begin;
-  walk.time_end = r.time_end;
+  DayWalk walk = RequestWalk(r, SeekDateByCount(m, r.day_count, r.date_begin, r.date_end));
   walk.mark_read_only = false;
-  walk.start_day = SeekDateByCount(m, r.day_count, r.date_begin, r.date_end);
   WalkDays(m, walk, [&](TDateTime day) {
     cutter.StartDay();
     for (db::TTable& table = m.HistTable; !table.Eof(); table.Next()) {

@@ -3,6 +3,7 @@
 #include "data/day_tables.h"
 #include "data/symbol_lookup.h"
 #include "generators/history_generators.h"
+#include "generators/request_columns.h"
 #include "generators/tick_grid.h"
 #include "support/double_compare.h"
 
@@ -45,12 +46,7 @@ void GenInterval3(THistData& m, const HistoryParams& r, const RequestSettings& s
   const TDateTime start_day = SeekDateByCount(m, r.day_count, r.date_begin, r.date_end);
   const bool days_exist = PreCheckExistDaysData(m, r.date_begin, r.date_end);
   bool error_written = false;
-  DayWalk walk;
-  walk.symbol = r.symbol;
-  walk.date_begin = r.date_begin;
-  walk.date_end = r.date_end;
-  walk.time_begin = r.time_begin;
-  walk.time_end = r.time_end;
+  DayWalk walk = RequestWalk(r, start_day);
   const auto write = [&out](const GridBar& bar) { WriteGridBar(out, bar); };
   db::TTable& table = m.HistTable;
   for (TDateTime day = start_day; day <= r.date_end; day += 1) {

@@ -7,6 +7,7 @@
 #include "data/symbol_lookup.h"
 #include "generators/call_args.h"
 #include "generators/history_generators.h"
+#include "generators/request_columns.h"
 #include "generators/tick_records.h"
 #include "support/clock.h"
 #include "support/log.h"
@@ -21,13 +22,7 @@ void DoGenIntraday(THistData& m, const HistoryParams& r, const TickHistoryOption
   run.counter = o.first_number;
   if (o.with_names) GenStockName(m, r.symbol);
 
-  DayWalk walk;
-  walk.symbol = r.symbol;
-  walk.date_begin = r.date_begin;
-  walk.date_end = r.date_end;
-  walk.time_begin = r.time_begin;
-  walk.time_end = r.time_end;
-  walk.start_day = SeekDateByCount(m, o.day_count, r.date_begin, r.date_end);
+  DayWalk walk = RequestWalk(r, SeekDateByCount(m, o.day_count, r.date_begin, r.date_end));
   WalkDays(m, walk, [&](TDateTime day) { WriteDayTicks(m, walk, day, run, out); });
   WriteTickHistoryEnd(run, out);
 }

@@ -1,20 +1,8 @@
 #include "generators/tick_records.h"
 
+#include "generators/request_columns.h"
+
 namespace morvane {
-namespace {
-
-// A floating column in its stored text form; a null value leaves the column
-// empty between its separators.
-void StoredFloatColumn(RecordWriter& out, const db::TField& field) {
-  if (field.IsNull()) {
-    out.Empty();
-  } else {
-    out.StoredFloat(field.AsFloat());
-  }
-}
-
-}  // namespace
-
 void WriteDayTicks(THistData& m, const DayWalk& walk, TDateTime day, TickRun& run,
                    RecordWriter& out) {
   db::TTable& table = m.HistTable;

@@ -5,6 +5,7 @@
 #include "data/symbol_lookup.h"
 #include "generators/call_args.h"
 #include "generators/history_generators.h"
+#include "generators/request_columns.h"
 #include "generators/tick_history.h"
 #include "generators/tick_records.h"
 #include "support/clock.h"
@@ -50,13 +51,7 @@ void DoGenUWIntraday(THistData& m, const HistoryParams& r, const UWTickHistoryOp
     return;
   }
 
-  DayWalk walk;
-  walk.symbol = r.symbol;
-  walk.date_begin = r.date_begin;
-  walk.date_end = r.date_end;
-  walk.time_begin = r.time_begin;
-  walk.time_end = r.time_end;
-  walk.start_day = SeekDateByCount(m, r.day_count, r.date_begin, r.date_end);
+  DayWalk walk = RequestWalk(r, SeekDateByCount(m, r.day_count, r.date_begin, r.date_end));
   int passes = 0;
   for (;;) {
     for (TDateTime day = walk.start_day; day <= walk.date_end; day += 1) {

@@ -33,6 +33,22 @@ TEST(BarGrid, BoundariesAndFarDates) {
   EXPECT_EQ(BarStartTime(-1, kDay), -1.0);
 }
 
+// The bars agree to the millisecond of their start and exactly in values.
+template <typename Bar>
+void ExpectSameBars(const std::vector<Bar>& got, const std::vector<Bar>& want,
+                    TDateTime Bar::*start, int round) {
+  ASSERT_EQ(got.size(), want.size()) << "round " << round;
+  for (size_t i = 0; i < got.size(); ++i) {
+    SCOPED_TRACE(testing::Message() << "round " << round << ", bar " << i);
+    EXPECT_EQ(MillisSinceOrigin(got[i].*start), MillisSinceOrigin(want[i].*start));
+    EXPECT_EQ(got[i].open, want[i].open);
+    EXPECT_EQ(got[i].high, want[i].high);
+    EXPECT_EQ(got[i].low, want[i].low);
+    EXPECT_EQ(got[i].close, want[i].close);
+    EXPECT_EQ(got[i].volume, want[i].volume);
+  }
+}
+
 struct Tick {
   int64_t ms;  // since the origin
   double price;
@@ -104,17 +120,7 @@ TEST(OriginBars, MatchTheModelOnRandomDays) {
         if (cutter.Add(day, time, t.price, t.volume, &bar)) got.push_back(bar);
       }
     }
-    const std::vector<CutBar> want = ModelOriginBars(days, length);
-    ASSERT_EQ(got.size(), want.size()) << "round " << round;
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(MillisSinceOrigin(got[i].start), MillisSinceOrigin(want[i].start))
-          << round << "/" << i;
-      EXPECT_EQ(got[i].open, want[i].open);
-      EXPECT_EQ(got[i].high, want[i].high);
-      EXPECT_EQ(got[i].low, want[i].low);
-      EXPECT_EQ(got[i].close, want[i].close);
-      EXPECT_EQ(got[i].volume, want[i].volume);
-    }
+    ExpectSameBars(got, ModelOriginBars(days, length), &CutBar::start, round);
   }
 }
 
@@ -209,17 +215,8 @@ TEST(MinuteBars, MatchTheModelOnRandomBaseBars) {
       merger.Add(static_cast<double>(b.minute) / 1440, b.open, b.high, b.low, b.close, b.volume,
                  [&](const TIntervalRecord& r) { got.push_back(r); });
     }
-    const std::vector<TIntervalRecord> want = ModelMinuteBars(rows, minutes, from, back, sessions);
-    ASSERT_EQ(got.size(), want.size()) << "round " << round;
-    for (size_t i = 0; i < got.size(); ++i) {
-      EXPECT_EQ(MillisSinceOrigin(got[i].time), MillisSinceOrigin(want[i].time))
-          << round << "/" << i;
-      EXPECT_EQ(got[i].open, want[i].open);
-      EXPECT_EQ(got[i].high, want[i].high);
-      EXPECT_EQ(got[i].low, want[i].low);
-      EXPECT_EQ(got[i].close, want[i].close);
-      EXPECT_EQ(got[i].volume, want[i].volume);
-    }
+    ExpectSameBars(got, ModelMinuteBars(rows, minutes, from, back, sessions),
+                   &TIntervalRecord::time, round);
   }
 }
 
