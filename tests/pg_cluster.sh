@@ -4,6 +4,8 @@
 #                                   it on a unix socket there, and write its libpq
 #                                   connection string to STATE_DIR/conninfo
 #   pg_cluster.sh stop STATE_DIR    stop it and remove its directory
+#   pg_cluster.sh pause STATE_DIR   stop the server, keeping its data
+#   pg_cluster.sh resume STATE_DIR  start a paused server again on its port
 # PostgreSQL refuses to run as root; as root the cluster runs as "nobody".
 set -euo pipefail
 action=$1
@@ -24,20 +26,30 @@ start)
   [[ $(id -u) -eq 0 ]] && chown nobody "$dir"
   as_owner "$bindir/initdb" -D "$dir/data" -A trust -U morvane -E UTF8 --locale=C.UTF-8 >"$state/initdb.log" 2>&1
   port=$((20000 + RANDOM % 20000))
-  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
-    -o "-k $dir -p $port -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=200" start >/dev/null
   echo "$dir" >"$state/dir"
+  echo "$port" >"$state/port"
+  "$0" resume "$state"
   echo "host=$dir port=$port user=morvane dbname=postgres" >"$state/conninfo"
   echo "pg_cluster: running in $dir"
+  ;;
+resume)
+  dir=$(cat "$state/dir")
+  port=$(cat "$state/port")
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -w -t 60 \
+    -o "-k $dir -p $port -c listen_addresses='' -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=200" start >/dev/null
+  ;;
+pause)
+  dir=$(cat "$state/dir")
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null
   ;;
 stop)
   [[ -f $state/dir ]] || exit 0
   dir=$(cat "$state/dir")
   as_owner "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
-  rm -rf "$dir" "$state/dir" "$state/conninfo"
+  rm -rf "$dir" "$state/dir" "$state/port" "$state/conninfo"
   ;;
 *)
-  echo "usage: $0 start|stop STATE_DIR" >&2
+  echo "usage: $0 start|stop|pause|resume STATE_DIR" >&2
   exit 2
   ;;
 esac

@@ -75,8 +75,14 @@ class ScratchPostgresDb {
 };
 
 // The build directory (where morvane-server, libmorvane.so and morvane-load
-// are), from MORVANE_BUILD_DIR.
+// are): MORVANE_BUILD_DIR when set, else the current directory, where ctest
+// runs the tests.
 std::filesystem::path BuildDir();
+
+// The source tree (for scripts under tests/).
+inline std::filesystem::path SourceDir() {
+  return MORVANE_TEST_SOURCE_DIR;
+}
 
 }  // namespace morvane::testing
 
