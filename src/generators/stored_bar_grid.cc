@@ -23,6 +23,19 @@ namespace {
 // earlier days, newest first.
 constexpr int kMaxWalkBack = 29;
 
+// The columns of an interval table's row, found once per day's result.
+struct RowFields {
+  explicit RowFields(db::TQuery& q)
+      : date(&q.FieldByName("Date")),
+        time(&q.FieldByName("Time")),
+        open(&q.FieldByName("Open")),
+        high(&q.FieldByName("High")),
+        low(&q.FieldByName("Low")),
+        close(&q.FieldByName("Close")),
+        volume(&q.FieldByName("Volume")) {}
+  db::TField *date, *time, *open, *high, *low, *close, *volume;
+};
+
 class StoredGridWriter {
  public:
   StoredGridWriter(RecordWriter& out, double interval) : out_(out), interval_(interval) {}
@@ -45,12 +58,11 @@ class StoredGridWriter {
     return grid;
   }
 
-  void Row(THistData& m, std::string_view date_text, TDateTime row_time) {
-    db::TQuery& q = *m.IntervalQuery;
+  void Row(const RowFields& f, std::string_view date_text, TDateTime row_time) {
     out_.Begin("INTERVAL").Int(index_).Text(date_text).Hms(row_time);
-    out_.Fixed3(q.FieldByName("Open").AsFloat()).Fixed3(q.FieldByName("High").AsFloat());
-    out_.Fixed3(q.FieldByName("Low").AsFloat()).Fixed3(q.FieldByName("Close").AsFloat());
-    const int64_t volume = q.FieldByName("Volume").AsLargeInt();
+    out_.Fixed3(f.open->AsFloat()).Fixed3(f.high->AsFloat());
+    out_.Fixed3(f.low->AsFloat()).Fixed3(f.close->AsFloat());
+    const int64_t volume = f.volume->AsLargeInt();
     if (volume == 0) {
       out_.Text("-");
     } else {
@@ -77,13 +89,14 @@ void ReadDay(THistData& m, const HistoryParams& r, double interval, TDateTime da
   LogLine("IntervalQuery.Open");
   LogLine(JoinCommaText({q.SQL()}) + YmdSlashed(day) + "&" + LogEscape(r.symbol));
 
+  const RowFields fields(q);
   bool written_today = false;
   bool first_row = true;
   TDateTime row_time = 0, previous_row_time = 0, last_written_time = 0;
   for (; !q.Eof(); q.Next()) {
     date_text.clear();
-    q.FieldByName("Date").AppendText(&date_text);
-    row_time = TimeOf(q.FieldByName("Time").AsDateTime());
+    fields.date->AppendText(&date_text);
+    row_time = TimeOf(fields.time->AsDateTime());
     const int c = CompareDouble(row_time, r.time_begin);
     if (c > 0) {
       if (CompareDouble(row_time, r.time_end) > 0) break;
@@ -100,7 +113,7 @@ void ReadDay(THistData& m, const HistoryParams& r, double interval, TDateTime da
       grid.EmptyWhile(date_text, g, [&](TDateTime t) { return CompareDouble(row_time, t) > 0; });
     }
     if (c >= 0) {
-      grid.Row(m, date_text, row_time);
+      grid.Row(fields, date_text, row_time);
       written_today = true;
       first_row = false;
       last_written_time = row_time;
