@@ -1,16 +1,21 @@
 // morvane-server: a small HTTP server that loads the Morvane extension and
 // hands it every request.
 //
-//   morvane-server [--listen ADDR:PORT] [--threads N] [--extension PATH]
-//                  [--clock "YYYY-MM-DD HH:MM:SS"] [--max-body BYTES]
+//   morvane-server [--listen ADDR:PORT] [--workers N] [--extension PATH] ...
+//                  (morvane-server --help lists every option)
 //
 // Prints one line with its address when it is ready; on SIGINT or SIGTERM it
-// stops accepting, lets the requests in flight finish, tells the extension,
-// unloads it and exits 0.
-#include <civetweb.h>
+// stops accepting, lets the requests in flight finish (for a bounded time),
+// tells the extension, unloads it and exits 0.
 #include <limits.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <boost/beast/version.hpp>
+#include <boost/version.hpp>
+#include <cmath>
+#include <memory>
 
 #include <cerrno>
 #include <cstdio>
@@ -21,26 +26,22 @@
 #include <vector>
 
 #include "extension_loader.h"
-#include "http_binding.h"
-#include "server_stop.h"
+#include "host_limits.h"
+#include "http_server.h"
 #include "version_strings.h"
 #include "web/extension_abi.h"
 
 namespace {
 
-using morvane::host::BindingOptions;
 using morvane::host::ExtensionLoader;
-using morvane::host::HttpBinding;
+using morvane::host::HostLimits;
+using morvane::host::HttpServer;
 
 struct Options {
   std::string listen = "127.0.0.1:8080";
-  // Each kept-alive connection holds a worker thread, and the extension
-  // refuses requests beyond its pool limit (10 by default) anyway; 32 leaves
-  // room for idle connections and for the refusals to be answered quickly.
-  int threads = 32;
   std::string extension;
   std::string clock;
-  size_t max_body = 1024 * 1024;
+  HostLimits limits;
 };
 
 constexpr const char* kUsage =
@@ -52,7 +53,9 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --listen ADDR:PORT    address to listen on (default 127.0.0.1:8080); port 0\n"
     "                        picks a free port, printed when ready\n"
-    "  --threads N           worker threads (default 32)\n"
+    "  --workers N           threads that run requests (default 16); a connection\n"
+    "                        holds one only while its request is being answered\n"
+    "  --io-threads N        threads that accept and move bytes (default 2)\n"
     "  --extension PATH      the extension library (default: libmorvane.so beside\n"
     "                        this program)\n"
     "  --clock \"YYYY-MM-DD HH:MM:SS\"\n"
@@ -60,12 +63,60 @@ constexpr const char* kUsage =
     "                        (sets MORVANE_CLOCK)\n"
     "  --max-body BYTES      largest request body accepted (default 1048576);\n"
     "                        larger bodies get 413 without reaching the extension\n"
+    "  --idle-timeout SEC    close a connection silent this long, new or between\n"
+    "                        requests (default 15)\n"
+    "  --header-timeout SEC  a request head must arrive whole within this\n"
+    "                        (default 10)\n"
+    "  --body-timeout SEC    a request body must arrive whole within this, or 400\n"
+    "                        (default 30)\n"
+    "  --write-timeout SEC   a client that reads nothing for this long loses its\n"
+    "                        answer and connection (default 30)\n"
+    "  --drain-timeout SEC   on SIGTERM, how long requests in flight may take to\n"
+    "                        finish before every connection is closed (default 10)\n"
+    "  --max-connections N   open connections in all (default 10000, at most the\n"
+    "                        descriptor limit allows)\n"
+    "  --max-per-address N   open connections from one client address (default\n"
+    "                        512; raise it behind a load balancer)\n"
     "  --help                show this text\n"
     "  --version             show the version strings\n";
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "morvane-server: %s\n(see morvane-server --help)\n", message.c_str());
   return 2;
+}
+
+// Whole or decimal seconds ("0.5"), kept as milliseconds.
+bool ParseSeconds(std::string_view text, HostLimits::Duration* out) {
+  if (text.empty() || text.size() > 12) return false;
+  double seconds = 0;
+  double scale = 0;
+  for (char c : text) {
+    if (c == '.' && scale == 0) {
+      scale = 1;
+    } else if (c >= '0' && c <= '9') {
+      if (scale > 0) {
+        scale /= 10;
+        seconds += (c - '0') * scale;
+      } else {
+        seconds = seconds * 10 + (c - '0');
+      }
+    } else {
+      return false;
+    }
+  }
+  const double ms = std::round(seconds * 1000);
+  if (ms < 1 || ms > 86400000) return false;
+  *out = HostLimits::Duration(static_cast<long long>(ms));
+  return true;
+}
+
+HostLimits::Duration* TimeoutOption(std::string_view arg, HostLimits* limits) {
+  if (arg == "--idle-timeout") return &limits->idle_timeout;
+  if (arg == "--header-timeout") return &limits->header_timeout;
+  if (arg == "--body-timeout") return &limits->body_timeout;
+  if (arg == "--write-timeout") return &limits->write_timeout;
+  if (arg == "--drain-timeout") return &limits->drain_timeout;
+  return nullptr;
 }
 
 bool ParseCount(std::string_view text, unsigned long long max, unsigned long long* out) {
@@ -108,7 +159,8 @@ int PrintVersion() {
   std::printf("morvane-server %s\n",
               version.empty() ? "(no version information)" : version.c_str());
   for (const auto& [key, value] : strings) std::printf("%s: %s\n", key.c_str(), value.c_str());
-  std::printf("civetweb %s\n", mg_version());
+  std::printf("Boost.Beast %d (Boost %d.%d)\n", BOOST_BEAST_VERSION, BOOST_VERSION / 100000,
+              BOOST_VERSION / 100 % 1000);
   return 0;
 }
 
@@ -133,12 +185,29 @@ int ParseOptions(int argc, char** argv, Options* options, bool* done) {
       if (!value(&options->listen) || options->listen.find(':') == std::string::npos) {
         return UsageError("--listen needs ADDR:PORT");
       }
-    } else if (arg == "--threads") {
+    } else if (arg == "--workers" || arg == "--threads") {
       unsigned long long n = 0;
       if (!value(&v) || !ParseCount(v, 1024, &n) || n == 0) {
-        return UsageError("--threads needs a number from 1 to 1024");
+        return UsageError(std::string(arg) + " needs a number from 1 to 1024");
       }
-      options->threads = static_cast<int>(n);
+      options->limits.workers = static_cast<int>(n);
+    } else if (arg == "--io-threads") {
+      unsigned long long n = 0;
+      if (!value(&v) || !ParseCount(v, 64, &n) || n == 0) {
+        return UsageError("--io-threads needs a number from 1 to 64");
+      }
+      options->limits.io_threads = static_cast<int>(n);
+    } else if (HostLimits::Duration* d = TimeoutOption(arg, &options->limits)) {
+      if (!value(&v) || !ParseSeconds(v, d)) {
+        return UsageError(std::string(arg) + " needs seconds, from 0.001 to 86400");
+      }
+    } else if (arg == "--max-connections" || arg == "--max-per-address") {
+      unsigned long long n = 0;
+      if (!value(&v) || !ParseCount(v, 1000000, &n) || n == 0) {
+        return UsageError(std::string(arg) + " needs a number from 1 to 1000000");
+      }
+      (arg == "--max-connections" ? options->limits.max_connections
+                                  : options->limits.max_per_address) = static_cast<size_t>(n);
     } else if (arg == "--extension") {
       if (!value(&options->extension) || options->extension.empty()) {
         return UsageError("--extension needs a path");
@@ -152,7 +221,7 @@ int ParseOptions(int argc, char** argv, Options* options, bool* done) {
       if (!value(&v) || !ParseCount(v, 0xFFFFFFFFull, &n)) {
         return UsageError("--max-body needs a byte count up to 4294967295");
       }
-      options->max_body = static_cast<size_t>(n);
+      options->limits.max_body = static_cast<size_t>(n);
     } else {
       return UsageError("unknown option " + std::string(arg));
     }
@@ -160,9 +229,23 @@ int ParseOptions(int argc, char** argv, Options* options, bool* done) {
   return 0;
 }
 
-int LogCivetweb(const mg_connection* /*conn*/, const char* message) {
-  std::fprintf(stderr, "morvane-server: %s\n", message);
-  return 1;
+// Descriptors: one per connection. The usual soft limit (1,024) would turn
+// clients away long before memory or time run short, so it is raised to the
+// hard limit, and the connection limit kept under what remains.
+void FitConnectionsToDescriptors(HostLimits* limits) {
+  rlimit fds{};
+  if (getrlimit(RLIMIT_NOFILE, &fds) != 0) return;
+  if (fds.rlim_cur < fds.rlim_max) {
+    fds.rlim_cur = fds.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &fds);
+    getrlimit(RLIMIT_NOFILE, &fds);
+  }
+  // Room for the stores, the log and the extension's own files.
+  constexpr rlim_t kReserve = 128;
+  if (fds.rlim_cur != RLIM_INFINITY && fds.rlim_cur > kReserve &&
+      limits->max_connections > fds.rlim_cur - kReserve) {
+    limits->max_connections = fds.rlim_cur - kReserve;
+  }
 }
 
 }  // namespace
@@ -173,7 +256,7 @@ int main(int argc, char** argv) {
   if (const int rc = ParseOptions(argc, argv, &options, &done); rc != 0 || done) return rc;
 
   // The signals are taken by sigwait below; blocked before any thread
-  // starts, so civetweb's threads inherit the mask and never take them.
+  // starts, so the server's threads inherit the mask and never take them.
   // A shell starts background jobs with SIGINT ignored, and an ignored
   // signal is dropped rather than left pending for sigwait: restore the
   // default first.
@@ -185,6 +268,7 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  FitConnectionsToDescriptors(&options.limits);
 
   // The extension reads its clock setting when it first looks at the
   // clock, so the variable must be in place before it is loaded.
@@ -204,55 +288,39 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  BindingOptions binding_options;
-  binding_options.max_body = options.max_body;
-  HttpBinding binding(extension, binding_options);
-
-  const std::string threads = std::to_string(options.threads);
-  const char* config[] = {"listening_ports", options.listen.c_str(), "num_threads", threads.c_str(),
-                          // Without it the header block and the first body bytes wait for the
-                          // client's delayed acknowledgement, some 40 ms per answer.
-                          "tcp_nodelay", "1", "enable_keep_alive", "yes", "keep_alive_timeout_ms",
-                          "5000", nullptr};
-  mg_callbacks callbacks{};
-  callbacks.log_message = &LogCivetweb;
-
-  mg_init_library(0);
-  mg_context* ctx = mg_start(&callbacks, nullptr, config);
-  if (ctx == nullptr) {
-    std::fprintf(stderr, "morvane-server: cannot listen on %s\n", options.listen.c_str());
+  const size_t colon = options.listen.rfind(':');
+  const std::string host = options.listen.substr(0, colon);
+  auto server = std::make_unique<HttpServer>(extension, options.limits);
+  if (!server->Start(host, options.listen.substr(colon + 1), &error)) {
+    std::fprintf(stderr, "morvane-server: %s\n", error.c_str());
     extension.Terminate();
     extension.Unload();
-    mg_exit_library();
     return 1;
   }
-  // "/" is a prefix of every path: every request reaches the extension.
-  mg_set_request_handler(ctx, "/", &HttpBinding::Handle, &binding);
-
-  std::string host = options.listen.substr(0, options.listen.rfind(':'));
-  mg_server_port ports[4];
-  const int n = mg_get_server_ports(ctx, 4, ports);
-  const int port = n > 0 ? ports[0].port : 0;
-  std::printf("morvane-server listening on http://%s:%d\n", host.c_str(), port);
+  std::printf("morvane-server listening on http://%s:%d\n", host.c_str(), server->port());
   std::fflush(stdout);
 
   int signal_number = 0;
   while (sigwait(&stop_signals, &signal_number) != 0) {
   }
 
-  // civetweb stops sending the moment it is told to stop, so the requests
-  // in flight are let finish first; new ones are turned away meanwhile. A
-  // second signal stops at once.
-  binding.StopTakingRequests();
-  const timespec tick{0, 50 * 1000 * 1000};
-  while (binding.InFlight() > 0) {
-    if (sigtimedwait(&stop_signals, nullptr, &tick) > 0) break;
+  // Requests in flight may finish within the drain bound; a second signal
+  // cuts it short.
+  const bool clean = server->Drain([&] {
+    const timespec now{0, 0};
+    return sigtimedwait(&stop_signals, nullptr, &now) > 0;
+  });
+  if (!clean) {
+    // A worker is still inside the extension: it cannot be told to stop,
+    // nor unloaded under it. Everything it holds goes with the process.
+    std::fprintf(stderr,
+                 "morvane-server: a request was still running after the drain; exiting without "
+                 "unloading the extension\n");
+    std::fflush(stderr);
+    _exit(0);
   }
-  // Closes the listening socket and the idle connections and waits for the
-  // workers.
-  morvane::host::StopServer(ctx, host, port);
+  server.reset();
   extension.Terminate();
   extension.Unload();
-  mg_exit_library();
   return 0;
 }

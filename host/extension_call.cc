@@ -1,6 +1,4 @@
-#include "http_binding.h"
-
-#include <civetweb.h>
+#include "extension_call.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -8,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "body_buffer.h"
 #include "extension_loader.h"
 #include "support/ascii_text.h"
 #include "web/extension_abi.h"
@@ -17,81 +14,49 @@ namespace morvane::host {
 
 namespace {
 
-// civetweb decides after the handler returns whether to keep the connection,
-// from the request's "Connection" header and version alone; it does not look
-// at the answer we wrote ourselves. An answer whose end is the end of the
-// connection (HTTP/1.0 without a length, a body shorter than its length)
-// must make it close, so the header it will read says "close": rewritten
-// when the request has one, added when it has none (HTTP/1.1 keeps a
-// connection without it). The request info is civetweb's own per-connection
-// record, handed out read-only but not const in itself.
-void ForceClose(mg_connection* conn) {
-  auto* info = const_cast<mg_request_info*>(mg_get_request_info(conn));
-  bool found = false;
-  for (int i = 0; i < info->num_headers; ++i) {
-    if (info->http_headers[i].name != nullptr &&
-        EqualsIgnoringCase(info->http_headers[i].name, "Connection")) {
-      info->http_headers[i].value = "close";
-      found = true;
-    }
-  }
-  if (!found && info->num_headers < MG_MAX_HEADERS) {
-    info->http_headers[info->num_headers++] = {"Connection", "close"};
-  }
-}
-
 // One request in flight: the control block's ConnID points here.
-class Exchange final : public ByteSender {
+class Exchange {
  public:
-  Exchange(mg_connection* conn, const BindingOptions& options)
-      : conn_(conn),
-        info_(mg_get_request_info(conn)),
-        out_(options.write_buffer, *this),
-        http11_(info_->http_version != nullptr && std::strcmp(info_->http_version, "1.0") != 0),
-        head_request_(info_->request_method != nullptr &&
-                      std::strcmp(info_->request_method, "HEAD") == 0) {
-    version_ = info_->http_version != nullptr ? info_->http_version : "1.1";
-  }
+  Exchange(const HttpRequest& request, ByteSender& sink, size_t write_buffer)
+      : request_(request),
+        out_(write_buffer, sink),
+        version_(request.version == 10 ? "1.0" : "1.1") {}
 
-  std::string& body() { return body_; }
-  int status() const { return status_; }
-
-  bool Send(const char* data, size_t n) override {
-    return mg_write(conn_, data, n) == static_cast<int>(n);
-  }
+  const CallOutcome& outcome() const { return outcome_; }
 
   bool Variable(std::string_view name, std::string* value) const {
     if (name == "SERVER_PROTOCOL") {
       *value = "HTTP/" + version_;
     } else if (name == "CONTENT_LENGTH") {
-      *value = std::to_string(body_.size());
+      *value = std::to_string(request_.body.size());
     } else if (name == "REQUEST_METHOD") {
-      *value = OrEmpty(info_->request_method);
+      *value = request_.method;
     } else if (name == "QUERY_STRING") {
-      *value = OrEmpty(info_->query_string);
+      *value = request_.query;
     } else if (name == "PATH_INFO") {
-      *value = OrEmpty(info_->local_uri);
+      *value = request_.path;
     } else if (name == "REMOTE_ADDR") {
-      *value = info_->remote_addr;
+      *value = request_.remote_address;
     } else if (name == "CONTENT_TYPE") {
-      *value = OrEmpty(mg_get_header(conn_, "Content-Type"));
+      const std::string* v = request_.Header("Content-Type");
+      *value = v != nullptr ? *v : "";
     } else if (name.substr(0, 5) == "HTTP_") {
       // HTTP_<NAME>: the request header of that name, "-" spelled "_".
       std::string header(name.substr(5));
       std::replace(header.begin(), header.end(), '_', '-');
-      const char* v = mg_get_header(conn_, header.c_str());
+      const std::string* v = request_.Header(header);
       if (v == nullptr) return false;
-      *value = v;
+      *value = *v;
     } else {
       return false;
     }
     return true;
   }
 
-  // The extension's status text and header block become the status line and
-  // headers; the framing is the host's to choose.
   void SetBlock(const EXTENSION_CONTROL_BLOCK* ecb) { ecb_ = ecb; }
 
+  // The extension's status text and header block become the status line and
+  // headers; nothing in them may end a line early or take over the framing.
   bool SendHeader(const char* status_text, size_t status_len, const char* block) {
     const uint32_t fallback_code = ecb_ != nullptr ? ecb_->dwHttpStatusCode : 200;
     if (out_.Started()) return false;
@@ -109,10 +74,9 @@ class Exchange final : public ByteSender {
       reason = status;
     }
     if (code < 100) code = 200;
-    status_ = code;
+    outcome_.status = code;
 
     std::string head = "HTTP/" + version_ + " " + std::to_string(code) + " ";
-    // Nothing in the reason may end the status line.
     for (char c : reason) head.push_back(static_cast<unsigned char>(c) < 0x20 ? ' ' : c);
     head += "\r\n";
 
@@ -136,7 +100,7 @@ class Exchange final : public ByteSender {
         long long n = 0;
         bool digits = !v.empty() && v.size() < 16;
         for (char c : v) digits = digits && c >= '0' && c <= '9';
-        if (!digits) continue;
+        if (!digits || declared_length_ >= 0) continue;
         for (char c : v) n = n * 10 + (c - '0');
         declared_length_ = n;
       }
@@ -146,15 +110,15 @@ class Exchange final : public ByteSender {
 
     BodyBuffer::Framing framing = BodyBuffer::Framing::kRaw;
     if (declared_length_ < 0) {
-      if (http11_) {
+      if (request_.version == 11) {
         head += "Transfer-Encoding: chunked\r\n";
         framing = BodyBuffer::Framing::kChunked;
       } else {
         head += "Connection: close\r\n";
-        ForceClose(conn_);
+        outcome_.reusable = false;
       }
     }
-    if (head_request_) framing = BodyBuffer::Framing::kNone;
+    if (request_.IsHead()) framing = BodyBuffer::Framing::kNone;
     head += "\r\n";
     out_.Start(head, framing);
     return true;
@@ -182,25 +146,20 @@ class Exchange final : public ByteSender {
       }
     }
     out_.Finish();
-    if (!head_request_ && declared_length_ >= 0 &&
+    if (!request_.IsHead() && declared_length_ >= 0 &&
         out_.BodyBytes() < static_cast<uint64_t>(declared_length_)) {
-      ForceClose(conn_);  // the client waits for bytes that will never come
+      outcome_.reusable = false;  // the client waits for bytes that will never come
     }
+    if (out_.Failed()) outcome_.reusable = false;
   }
 
  private:
-  static std::string OrEmpty(const char* s) { return s ? s : ""; }
-
-  mg_connection* conn_;
-  const mg_request_info* info_;
+  const HttpRequest& request_;
   const EXTENSION_CONTROL_BLOCK* ecb_ = nullptr;
   BodyBuffer out_;
-  bool http11_;
-  bool head_request_;
   std::string version_;
-  std::string body_;
-  int status_ = 200;
   long long declared_length_ = -1;
+  CallOutcome outcome_;
 };
 
 Exchange* Of(HCONN conn) {
@@ -235,79 +194,41 @@ HSE_BOOL ReadClient(HCONN /*conn*/, void* /*buffer*/, uint32_t* size) {
   return 1;
 }
 
-}  // namespace
-
-int HttpBinding::Handle(mg_connection* conn, void* self) {
-  auto* binding = static_cast<HttpBinding*>(self);
-  // Counted before the check, so that a request that passes the check is
-  // always seen by a drain that starts right after it.
-  ++binding->in_flight_;
-  int status = 503;
-  if (binding->draining_.load()) {
-    mg_send_http_error(conn, 503, "%s", "The server is shutting down");
-  } else {
-    status = binding->Serve(conn);
-  }
-  --binding->in_flight_;
-  return status;
+HSE_BOOL ServerSupport(HCONN conn, uint32_t request, void* buffer, uint32_t* size,
+                       void* data_type) {
+  if (request != HSE_REQ_SEND_RESPONSE_HEADER) return 0;
+  const auto* status = static_cast<const char*>(buffer);
+  size_t len = 0;
+  if (status != nullptr) len = strnlen(status, size != nullptr && *size > 0 ? *size : 4096);
+  return Of(conn)->SendHeader(status, len, static_cast<const char*>(data_type)) ? 1 : 0;
 }
 
-int HttpBinding::Serve(mg_connection* conn) const {
-  const mg_request_info* info = mg_get_request_info(conn);
-  Exchange exchange(conn, options_);
+}  // namespace
 
-  // The body, whole, before the extension runs: it then never waits on a
-  // slow client while it holds a data module.
-  const char* te = mg_get_header(conn, "Transfer-Encoding");
-  const bool chunked_request = te != nullptr && std::strstr(te, "chunked") != nullptr;
-  if (info->content_length > static_cast<long long>(options_.max_body)) {
-    mg_send_http_error(conn, 413, "Request body larger than %zu bytes", options_.max_body);
-    return 413;
-  }
-  if (info->content_length > 0 || chunked_request) {
-    std::string& body = exchange.body();
-    char piece[16 * 1024];
-    for (;;) {
-      const int n = mg_read(conn, piece, sizeof(piece));
-      if (n <= 0) break;
-      body.append(piece, static_cast<size_t>(n));
-      if (body.size() > options_.max_body) {
-        mg_send_http_error(conn, 413, "Request body larger than %zu bytes", options_.max_body);
-        return 413;
-      }
-    }
-  }
-
-  const std::string& body = exchange.body();
-  const char* content_type = mg_get_header(conn, "Content-Type");
+CallOutcome RunExtension(const ExtensionLoader& extension, const HttpRequest& request,
+                         ByteSender& sink, size_t write_buffer) {
+  Exchange exchange(request, sink, write_buffer);
+  const std::string* content_type = request.Header("Content-Type");
   EXTENSION_CONTROL_BLOCK ecb{};
   ecb.cbSize = sizeof(ecb);
   ecb.ConnID = &exchange;
   ecb.dwHttpStatusCode = 200;
-  ecb.lpszMethod = info->request_method ? info->request_method : "";
-  ecb.lpszQueryString = info->query_string ? info->query_string : "";
-  ecb.lpszPathInfo =
-      info->local_uri ? info->local_uri : (info->request_uri ? info->request_uri : "");
-  ecb.lpszContentType = content_type ? content_type : "";
-  ecb.cbTotalBytes = static_cast<uint32_t>(body.size());
-  ecb.cbAvailable = static_cast<uint32_t>(body.size());
-  ecb.lpbData = reinterpret_cast<const unsigned char*>(body.data());
+  ecb.lpszMethod = request.method.c_str();
+  ecb.lpszQueryString = request.query.c_str();
+  ecb.lpszPathInfo = request.path.c_str();
+  ecb.lpszContentType = content_type != nullptr ? content_type->c_str() : "";
+  ecb.cbTotalBytes = static_cast<uint32_t>(request.body.size());
+  ecb.cbAvailable = static_cast<uint32_t>(request.body.size());
+  ecb.lpbData = reinterpret_cast<const unsigned char*>(request.body.data());
   ecb.GetServerVariable = &GetServerVariable;
   ecb.WriteClient = &WriteClient;
   ecb.ReadClient = &ReadClient;
-  ecb.ServerSupportFunction = [](HCONN c, uint32_t request, void* buffer, uint32_t* size,
-                                 void* data_type) -> HSE_BOOL {
-    if (request != HSE_REQ_SEND_RESPONSE_HEADER) return 0;
-    const auto* status = static_cast<const char*>(buffer);
-    size_t len = 0;
-    if (status != nullptr) len = strnlen(status, size != nullptr && *size > 0 ? *size : 4096);
-    return Of(c)->SendHeader(status, len, static_cast<const char*>(data_type)) ? 1 : 0;
-  };
+  ecb.ServerSupportFunction = &ServerSupport;
 
   exchange.SetBlock(&ecb);
-  const uint32_t result = extension_.Run(&ecb);
+  const uint32_t result = extension.Run(&ecb);
   exchange.Finish(result);
-  return exchange.status();
+  return exchange.outcome();
 }
 
 }  // namespace morvane::host

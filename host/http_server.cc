@@ -1,0 +1,515 @@
+#include "http_server.h"
+
+// Boost 1.74's awaitable.hpp uses std::exchange without including it.
+#include <utility>
+
+#include <atomic>
+#include <boost/asio/co_spawn.hpp>
+#include <boost/asio/detached.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/redirect_error.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/asio/use_awaitable.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/error.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/core/string.hpp>
+#include <boost/beast/core/tcp_stream.hpp>
+#include <boost/beast/http/error.hpp>
+#include <boost/beast/http/read.hpp>
+#include <boost/beast/http/string_body.hpp>
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "answer_stream.h"
+#include "extension_call.h"
+#include "extension_loader.h"
+#include "http_request.h"
+#include "worker_pool.h"
+
+namespace morvane::host {
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+class Connection;
+
+// Everything the connections share. Declared outside the anonymous namespace
+// because HttpServer holds it.
+struct ServerCore {
+  ServerCore(const ExtensionLoader& ext, const HostLimits& lim)
+      : extension(ext), limits(lim), workers(lim.workers) {}
+
+  // Counts a new connection from `address`; false when a limit is reached.
+  bool Admit(const std::string& address) {
+    std::lock_guard lock(mu);
+    size_t& from_address = per_address[address];
+    if (open >= limits.max_connections || from_address >= limits.max_per_address) {
+      if (from_address == 0) per_address.erase(address);
+      return false;
+    }
+    ++from_address;
+    ++open;
+    return true;
+  }
+
+  void Register(const std::shared_ptr<Connection>& c);
+  void Release(Connection* c, const std::string& address) {
+    std::lock_guard lock(mu);
+    connections.erase(c);
+    if (--per_address[address] == 0) per_address.erase(address);
+    --open;
+  }
+  size_t Open() {
+    std::lock_guard lock(mu);
+    return open;
+  }
+  std::vector<std::weak_ptr<Connection>> Snapshot() {
+    std::lock_guard lock(mu);
+    std::vector<std::weak_ptr<Connection>> all;
+    all.reserve(connections.size());
+    for (auto& [raw, weak] : connections) all.push_back(weak);
+    return all;
+  }
+
+  const ExtensionLoader& extension;
+  const HostLimits limits;
+  WorkerPool workers;
+  std::atomic<bool> draining{false};
+
+  std::mutex mu;  // guards the three below
+  std::unordered_map<Connection*, std::weak_ptr<Connection>> connections;
+  std::unordered_map<std::string, size_t> per_address;
+  size_t open = 0;
+
+  // Destroyed first (they are last), while the members above still exist:
+  // destroying the I/O context destroys the connections it still holds.
+  std::optional<net::io_context> io;
+  std::optional<tcp::acceptor> acceptor;
+  std::optional<net::executor_work_guard<net::io_context::executor_type>> keep_running;
+  std::vector<std::thread> io_threads;
+};
+
+namespace {
+
+constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
+
+// A complete answer of the host's own, for a request the extension never
+// sees; the connection closes after it. `text` is fixed text, never request
+// bytes.
+std::string HostPage(int status, std::string_view reason, std::string_view text) {
+  std::string page = "HTTP/1.1 " + std::to_string(status) + " ";
+  page.append(reason);
+  page += "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(text.size() + 1) +
+          "\r\nConnection: close\r\n\r\n";
+  page.append(text);
+  page += "\n";
+  return page;
+}
+
+using Parser = http::request_parser<http::string_body>;
+
+// What the parser lets through but a request must not have: the framing
+// rules that keep a proxy in front of the server and the server itself from
+// disagreeing on where a request ends. Null when the head is sound.
+const char* HeadProblem(const Parser& parser, const HostLimits& limits) {
+  const auto& req = parser.get();
+  if (req.version() != 10 && req.version() != 11) return "Only HTTP/1.0 and HTTP/1.1 are served.";
+  size_t lines = 0;
+  for (auto it = req.begin(); it != req.end(); ++it) ++lines;
+  if (lines > limits.max_headers) return "The request has too many header lines.";
+  if (req.count(http::field::content_length) > 1)
+    return "The request has two Content-Length headers.";
+  const auto te = req.find(http::field::transfer_encoding);
+  if (te != req.end()) {
+    if (req.version() == 10) return "An HTTP/1.0 request cannot use Transfer-Encoding.";
+    if (!beast::iequals(te->value(), "chunked")) {
+      return "Only the chunked transfer coding is accepted.";
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+// One client connection. Its coroutine (Run) and the handlers posted to it
+// (Drain, ForceClose, the wake-up) run on the connection's strand, so its
+// members need no lock.
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  Connection(ServerCore& core, tcp::socket socket, std::string address)
+      : core_(core),
+        stream_(std::move(socket)),
+        wake_(stream_.get_executor()),
+        body_deadline_(stream_.get_executor()),
+        address_(std::move(address)) {}
+  ~Connection() { core_.Release(this, address_); }
+
+  static net::awaitable<void> Run(std::shared_ptr<Connection> self) { co_await self->Serve(); }
+
+  net::any_io_executor executor() { return stream_.get_executor(); }
+
+  // The server is stopping: a connection between requests or still sending
+  // one closes now; one whose request is in flight closes after its answer.
+  void Drain() {
+    net::post(executor(), [self = shared_from_this()] {
+      self->draining_ = true;
+      if (!self->in_flight_) self->Close();
+    });
+  }
+  // The drain's time is up: close whatever the connection is doing.
+  void ForceClose() {
+    net::post(executor(), [self = shared_from_this()] {
+      self->Close();
+      if (self->answer_) self->answer_->Abandon();
+      self->wake_.cancel();
+    });
+  }
+
+ private:
+  void Close() {
+    closed_ = true;
+    beast::error_code ignored;
+    stream_.socket().close(ignored);
+  }
+
+  net::awaitable<void> Serve();
+  net::awaitable<bool> ReadRequest(std::optional<Parser>& parser);
+  net::awaitable<bool> StreamAnswer();
+  net::awaitable<void> Refuse(int status, std::string_view reason, std::string_view text);
+  net::awaitable<void> LingerClose();
+
+  ServerCore& core_;
+  beast::tcp_stream stream_;
+  beast::flat_buffer buffer_;
+  net::steady_timer wake_;           // cancelled when the worker has bytes for us
+  net::steady_timer body_deadline_;  // the body's total deadline
+  std::shared_ptr<AnswerStream> answer_;
+  std::string address_;
+  bool in_flight_ = false;
+  bool draining_ = false;
+  bool closed_ = false;
+  bool body_timed_out_ = false;
+};
+
+void ServerCore::Register(const std::shared_ptr<Connection>& c) {
+  std::lock_guard lock(mu);
+  connections.emplace(c.get(), c);
+}
+
+net::awaitable<void> Connection::Refuse(int status, std::string_view reason,
+                                        std::string_view text) {
+  if (closed_) co_return;
+  const std::string page = HostPage(status, reason, text);
+  beast::error_code ec;
+  stream_.expires_after(
+      std::min<HostLimits::Duration>(core_.limits.write_timeout, std::chrono::seconds(2)));
+  co_await net::async_write(stream_, net::buffer(page),
+                            net::redirect_error(net::use_awaitable, ec));
+  co_await LingerClose();
+}
+
+// Closes after the last answer without losing it: the client may still be
+// sending (the rest of a refused body, a pipelined request), and closing a
+// socket with unread bytes resets the connection, which can destroy the
+// answer before the client reads it. So: end our side, read and drop what
+// still comes for a short while, then close.
+net::awaitable<void> Connection::LingerClose() {
+  if (closed_) co_return;
+  beast::error_code ec;
+  stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+  if (!ec) {
+    stream_.expires_after(std::chrono::milliseconds(500));
+    char sink[4096];
+    for (size_t dropped = 0; dropped < 1024 * 1024;) {
+      const size_t n = co_await stream_.async_read_some(
+          net::buffer(sink), net::redirect_error(net::use_awaitable, ec));
+      if (ec) break;
+      dropped += n;
+    }
+  }
+  Close();
+}
+
+// Reads one request, head and body, under its deadlines. Answers and
+// returns false when the request must not reach the extension (the
+// connection is then done).
+net::awaitable<bool> Connection::ReadRequest(std::optional<Parser>& parser) {
+  const HostLimits& limits = core_.limits;
+  beast::error_code ec;
+  auto token = net::redirect_error(net::use_awaitable, ec);
+
+  // Waiting for the first byte: an idle connection, new or kept alive.
+  if (buffer_.size() == 0) {
+    stream_.expires_after(limits.idle_timeout);
+    const size_t n = co_await stream_.async_read_some(buffer_.prepare(4096), token);
+    if (ec) co_return false;
+    buffer_.commit(n);
+  }
+  if (draining_ || closed_) co_return false;
+
+  parser.emplace();
+  parser->header_limit(static_cast<std::uint32_t>(limits.max_head_bytes));
+  parser->body_limit(limits.max_body);
+  stream_.expires_after(limits.header_timeout);
+  co_await http::async_read_header(stream_, buffer_, *parser, token);
+  if (ec == http::error::body_limit) {
+    co_await Refuse(413, "Payload Too Large",
+                    "The request body is larger than the server accepts.");
+    co_return false;
+  }
+  if (ec == beast::error::timeout || ec == net::error::operation_aborted || closed_) {
+    co_return false;  // too slow, or the server is stopping: nothing to say
+  }
+  if (ec) {
+    co_await Refuse(400, "Bad Request", "The request head is malformed or too large.");
+    co_return false;
+  }
+  if (const char* problem = HeadProblem(*parser, limits)) {
+    co_await Refuse(400, "Bad Request", problem);
+    co_return false;
+  }
+  if (draining_) {
+    co_await Refuse(503, "Service Unavailable", "The server is shutting down.");
+    co_return false;
+  }
+  if (parser->is_done()) co_return true;
+
+  // The body, whole, before the extension runs: it then never waits on a
+  // slow client while it holds a data module.
+  const auto& req = parser->get();
+  if (const auto expect = req.find(http::field::expect); expect != req.end()) {
+    if (!beast::iequals(expect->value(), "100-continue") || req.version() != 11) {
+      co_await Refuse(417, "Expectation Failed", "Only \"Expect: 100-continue\" is understood.");
+      co_return false;
+    }
+    stream_.expires_after(limits.write_timeout);
+    co_await net::async_write(stream_, net::buffer(kContinue), token);
+    if (ec) co_return false;
+  }
+  // The stream's own deadline would close the socket when it passes; this
+  // one only cancels the read, so that the client still hears why.
+  stream_.expires_never();
+  body_timed_out_ = false;
+  body_deadline_.expires_after(limits.body_timeout);
+  body_deadline_.async_wait([self = shared_from_this()](beast::error_code wait_ec) {
+    if (wait_ec) return;
+    self->body_timed_out_ = true;
+    beast::error_code ignored;
+    self->stream_.socket().cancel(ignored);
+  });
+  co_await http::async_read(stream_, buffer_, *parser, token);
+  body_deadline_.cancel();
+  if (closed_) co_return false;
+  if (ec == http::error::body_limit) {
+    co_await Refuse(413, "Payload Too Large",
+                    "The request body is larger than the server accepts.");
+    co_return false;
+  }
+  if (body_timed_out_) {
+    co_await Refuse(400, "Bad Request", "The request body did not arrive in time.");
+    co_return false;
+  }
+  if (ec) {
+    co_await Refuse(400, "Bad Request", "The request body is incomplete or badly framed.");
+    co_return false;
+  }
+  co_return true;
+}
+
+// Sends what the worker writes as it comes; true when the answer is
+// complete and the connection may carry another request.
+net::awaitable<bool> Connection::StreamAnswer() {
+  beast::error_code ec;
+  auto token = net::redirect_error(net::use_awaitable, ec);
+  std::string bytes;
+  for (;;) {
+    switch (answer_->Take(&bytes)) {
+      case AnswerStream::Taken::kBytes:
+        stream_.expires_after(core_.limits.write_timeout);
+        co_await net::async_write(stream_, net::buffer(bytes), token);
+        if (ec) {
+          answer_->Abandon();  // the client is gone or stopped reading
+          co_return false;
+        }
+        break;
+      case AnswerStream::Taken::kDone:
+        co_return answer_->KeepAlive() && !closed_;
+      case AnswerStream::Taken::kWait:
+        wake_.expires_at(net::steady_timer::time_point::max());
+        co_await wake_.async_wait(token);
+        if (closed_) {
+          answer_->Abandon();
+          co_return false;
+        }
+        break;
+    }
+  }
+}
+
+net::awaitable<void> Connection::Serve() {
+  for (;;) {
+    std::optional<Parser> parser;
+    if (!co_await ReadRequest(parser)) break;
+
+    auto message = parser->release();
+    auto request = std::make_shared<HttpRequest>();
+    request->method.assign(message.method_string());
+    SplitTarget(message.target(), &request->path, &request->query);
+    request->version = static_cast<int>(message.version());
+    for (const auto& field : message) {
+      request->headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+    }
+    request->body = std::move(message.body());
+    request->remote_address = address_;
+    // HTTP/1.0 answers carry no "keep-alive" of ours: such a client closes.
+    const bool keep_alive = message.version() == 11 && message.keep_alive();
+
+    std::weak_ptr<Connection> weak = weak_from_this();
+    answer_ = std::make_shared<AnswerStream>(core_.limits.answer_backlog, [weak, ex = executor()] {
+      net::post(ex, [weak] {
+        if (auto self = weak.lock()) self->wake_.cancel();
+      });
+    });
+    in_flight_ = true;
+    core_.workers.Submit([&core = core_, request, answer = answer_] {
+      bool reusable = false;
+      if (!answer->Abandoned()) {
+        reusable =
+            RunExtension(core.extension, *request, *answer, core.limits.write_buffer).reusable;
+      }
+      answer->Finish(reusable);
+    });
+    const bool complete = co_await StreamAnswer();
+    in_flight_ = false;
+    answer_.reset();
+    if (!complete) break;
+    if (!keep_alive || draining_) {
+      co_await LingerClose();
+      break;
+    }
+  }
+  Close();
+}
+
+HttpServer::HttpServer(const ExtensionLoader& extension, const HostLimits& limits)
+    : core_(std::make_unique<ServerCore>(extension, limits)) {}
+
+HttpServer::~HttpServer() {
+  // Sockets and pending handlers go before the state they refer to.
+  core_->acceptor.reset();
+  core_->io.reset();
+}
+
+namespace {
+
+net::awaitable<void> AcceptLoop(ServerCore& core) {
+  beast::error_code ec;
+  auto token = net::redirect_error(net::use_awaitable, ec);
+  net::steady_timer pause(core.acceptor->get_executor());
+  for (;;) {
+    tcp::socket socket = co_await core.acceptor->async_accept(net::make_strand(*core.io), token);
+    if (ec == net::error::operation_aborted || !core.acceptor->is_open()) co_return;
+    if (ec) {
+      // Out of descriptors, most likely: the connections still open will
+      // give some back. Accepting again at once would spin.
+      pause.expires_after(std::chrono::milliseconds(50));
+      co_await pause.async_wait(token);
+      continue;
+    }
+    const auto remote = socket.remote_endpoint(ec);
+    if (ec || core.draining.load()) continue;  // the socket closes as it goes
+    std::string address = remote.address().to_string();
+    if (!core.Admit(address)) continue;
+    socket.set_option(tcp::no_delay(true), ec);
+    auto connection = std::make_shared<Connection>(core, std::move(socket), std::move(address));
+    core.Register(connection);
+    net::co_spawn(connection->executor(), Connection::Run(connection), net::detached);
+  }
+}
+
+}  // namespace
+
+bool HttpServer::Start(const std::string& host, const std::string& port, std::string* error) {
+  ServerCore& core = *core_;
+  core.io.emplace(core.limits.io_threads);
+  beast::error_code ec;
+  tcp::resolver resolver(*core.io);
+  std::string name = host;
+  if (name.size() > 2 && name.front() == '[' && name.back() == ']') {
+    name = name.substr(1, name.size() - 2);
+  }
+  if (name.empty()) name = "0.0.0.0";
+  const auto found = resolver.resolve(name, port, tcp::resolver::passive, ec);
+  if (ec || found.empty()) {
+    *error = "cannot resolve " + host + ":" + port;
+    return false;
+  }
+  const tcp::endpoint endpoint = *found.begin();
+  core.acceptor.emplace(net::make_strand(*core.io));
+  core.acceptor->open(endpoint.protocol(), ec);
+  if (!ec) core.acceptor->set_option(net::socket_base::reuse_address(true), ec);
+  if (!ec) core.acceptor->bind(endpoint, ec);
+  if (!ec) core.acceptor->listen(net::socket_base::max_listen_connections, ec);
+  if (ec) {
+    *error = "cannot listen on " + host + ":" + port + ": " + ec.message();
+    return false;
+  }
+  core.keep_running.emplace(core.io->get_executor());
+  net::co_spawn(core.acceptor->get_executor(), AcceptLoop(core), net::detached);
+  for (int i = 0; i < core.limits.io_threads; ++i) {
+    core.io_threads.emplace_back([&core] { core.io->run(); });
+  }
+  return true;
+}
+
+int HttpServer::port() const {
+  beast::error_code ec;
+  return core_->acceptor ? core_->acceptor->local_endpoint(ec).port() : 0;
+}
+
+bool HttpServer::Drain(const std::function<bool()>& stop_now) {
+  ServerCore& core = *core_;
+  if (!core.io) return true;
+  core.draining = true;
+  net::post(core.acceptor->get_executor(), [&core] {
+    beast::error_code ignored;
+    core.acceptor->close(ignored);
+  });
+  for (auto& weak : core.Snapshot()) {
+    if (auto c = weak.lock()) c->Drain();
+  }
+  const auto wait_for_connections = [&](Clock::time_point deadline, bool interruptible) {
+    while (core.Open() > 0 && Clock::now() < deadline) {
+      if (interruptible && stop_now()) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  };
+  wait_for_connections(Clock::now() + core.limits.drain_timeout, true);
+  if (core.Open() > 0) {
+    for (auto& weak : core.Snapshot()) {
+      if (auto c = weak.lock()) c->ForceClose();
+    }
+    wait_for_connections(Clock::now() + std::chrono::seconds(1), false);
+  }
+  // Every answer has ended; a worker may still be inside the extension if
+  // it ignores the failed writes of an abandoned answer.
+  const bool workers_done = core.workers.Stop(std::chrono::seconds(2));
+  core.keep_running.reset();
+  core.io->stop();
+  for (auto& t : core.io_threads) t.join();
+  core.io_threads.clear();
+  return workers_done;
+}
+
+}  // namespace morvane::host
