@@ -9,12 +9,12 @@ void AnswerStream::WakeIfWaiting(std::unique_lock<std::mutex>& lock) {
   if (wake) wake_();
 }
 
-bool AnswerStream::Send(const char* data, size_t n) {
+bool AnswerStream::Send(const char* data, size_t n, bool last) {
   std::unique_lock lock(mu_);
   room_.wait(lock, [&] { return abandoned_ || queued_.size() < capacity_; });
   if (abandoned_) return false;
   queued_.append(data, n);
-  WakeIfWaiting(lock);
+  if (!last) WakeIfWaiting(lock);
   return true;
 }
 

@@ -35,8 +35,10 @@ class AnswerStream final : public ByteSender {
       : capacity_(capacity), wake_(std::move(wake)) {}
 
   // Worker side. Queues `n` bytes, first waiting while the queue is full.
-  // Returns false once the stream is abandoned.
-  bool Send(const char* data, size_t n) override;
+  // Returns false once the stream is abandoned. The last send wakes nobody:
+  // Finish follows it at once, and one wake-up per answer is enough for a
+  // small one.
+  bool Send(const char* data, size_t n, bool last) override;
   // The answer is complete; `keep_alive` says whether the connection may
   // serve another request after it.
   void Finish(bool keep_alive);

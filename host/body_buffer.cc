@@ -60,7 +60,7 @@ void BodyBuffer::Flush(bool last) {
   }
   if (last && framing_ == Framing::kChunked) wire_.append("0\r\n\r\n");
   if (!wire_.empty() && !failed_) {
-    if (!sender_.Send(wire_.data(), wire_.size())) failed_ = true;
+    if (!sender_.Send(wire_.data(), wire_.size(), last)) failed_ = true;
   }
   wire_.clear();
 }

@@ -21,12 +21,12 @@
 
 namespace morvane::host {
 
-// Where the gathered bytes go: one call per send. Returns false when the
-// connection is gone.
+// Where the gathered bytes go: one call per send; `last` marks the answer's
+// final send (nothing follows it). Returns false when the connection is gone.
 class ByteSender {
  public:
   virtual ~ByteSender() = default;
-  virtual bool Send(const char* data, size_t n) = 0;
+  virtual bool Send(const char* data, size_t n, bool last) = 0;
 };
 
 class BodyBuffer {

@@ -140,6 +140,20 @@ const char* HeadProblem(const Parser& parser, const HostLimits& limits) {
   return nullptr;
 }
 
+// The fixed text of a 400 for a head the parser refused.
+const char* ParseProblem(const beast::error_code& ec) {
+  if (ec == http::error::header_limit) return "The request head is too large.";
+  if (ec == http::error::bad_content_length) {
+    return "The request's Content-Length is invalid or contradicts another header.";
+  }
+  if (ec == http::error::bad_transfer_encoding) {
+    return "The request's Transfer-Encoding is invalid or comes with a Content-Length.";
+  }
+  if (ec == http::error::bad_version) return "The request line's HTTP version is malformed.";
+  if (ec == http::error::partial_message) return "The request head is incomplete.";
+  return "The request head is malformed.";
+}
+
 }  // namespace
 
 // One client connection. Its coroutine (Run) and the handlers posted to it
@@ -272,7 +286,7 @@ net::awaitable<bool> Connection::ReadRequest(std::optional<Parser>& parser) {
     co_return false;  // too slow, or the server is stopping: nothing to say
   }
   if (ec) {
-    co_await Refuse(400, "Bad Request", "The request head is malformed or too large.");
+    co_await Refuse(400, "Bad Request", ParseProblem(ec));
     co_return false;
   }
   if (const char* problem = HeadProblem(*parser, limits)) {

@@ -216,6 +216,75 @@ TEST(HostServer, BodyOverTheCapIsRefusedWith413) {
   EXPECT_EQ(answer.find("NOTE|"), std::string::npos);
 }
 
+// Requests whose end a proxy and the server could disagree on are refused
+// before the extension sees them, and the connection ends there: the valid
+// request sent behind each one (what a smuggler would hide) is never read.
+TEST(HostServer, DoubtfulFramingIsRefusedWith400AndEndsTheConnection) {
+  Server server({"--body-timeout", "1"});
+  std::string many_headers;
+  for (int i = 0; i < 70; ++i) many_headers += "X-" + std::to_string(i) + ": y\r\n";
+  const std::string post = "POST / HTTP/1.1\r\nHost: x\r\n";
+  const std::string chunked = post + "Transfer-Encoding: chunked\r\n\r\n";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"short body", post + "Content-Length: 100\r\n\r\n" + std::string(31, 'a')},
+      {"chunk size zz", chunked + "zz\r\nabc\r\n0\r\n\r\n"},
+      {"chunk size -5", chunked + "-5\r\nabc\r\n0\r\n\r\n"},
+      {"chunk size overlong", chunked + std::string(40, 'f') + "\r\nabc\r\n0\r\n\r\n"},
+      {"no last chunk", chunked + "3\r\nabc\r\n"},
+      {"70 headers", post + many_headers + "Content-Length: 5\r\n\r\nGET /"},
+      {"two lengths", post + "Content-Length: 3\r\nContent-Length: 5\r\n\r\nabcde"},
+      {"same length twice", post + "Content-Length: 3\r\nContent-Length: 3\r\n\r\nabc"},
+      {"length and chunked",
+       post + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"},
+      {"gzip coding", post + "Transfer-Encoding: gzip\r\n\r\nabc"},
+      {"version text in the status line", "GET / 1.1 200 OK\r\nX-Injected: yes\r\n\r\n"},
+      {"raw NUL", std::string("GET /\0 HTTP/1.1\r\nHost: x\r\n\r\n", 30)},
+      {"HTTP/2.0", "GET / HTTP/2.0\r\nHost: x\r\n\r\n"},
+  };
+  const std::string smuggled = "GET /smuggled HTTP/1.1\r\nHost: x\r\n\r\n";
+  for (const auto& [name, request] : cases) {
+    const std::string answer = Exchange(server.port(), request + smuggled);
+    EXPECT_EQ(answer.rfind("HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\n", 0), 0u)
+        << name << ": " << answer;
+    EXPECT_EQ(answer.find("HTTP/1.1", 1), std::string::npos) << name << ": " << answer;
+    EXPECT_EQ(answer.find("NOTE|"), std::string::npos) << name << ": " << answer;
+    EXPECT_EQ(answer.find("Injected"), std::string::npos) << name;
+  }
+  EXPECT_EQ(Exchange(server.port(), cases[0].second),
+            "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\nContent-Length: 41\r\n"
+            "Connection: close\r\n\r\nThe request body did not arrive in time.\n");
+}
+
+// curl sends "Expect: 100-continue" before a larger body and waits for the
+// interim answer before sending it.
+TEST(HostServer, ExpectContinueIsAnsweredBeforeTheBody) {
+  Server server;
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(server.port()));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+  timeval timeout{5, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
+  const std::string head =
+      "POST / HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 3\r\n"
+      "Expect: 100-continue\r\n\r\n";
+  ASSERT_EQ(send(fd, head.data(), head.size(), MSG_NOSIGNAL), static_cast<ssize_t>(head.size()));
+  char interim[64] = {};
+  const ssize_t n = recv(fd, interim, sizeof(interim) - 1, 0);
+  EXPECT_EQ(std::string(interim, n > 0 ? static_cast<size_t>(n) : 0),
+            "HTTP/1.1 100 Continue\r\n\r\n");
+  ASSERT_EQ(send(fd, "x=1", 3, MSG_NOSIGNAL), 3);
+  std::string answer;
+  char buffer[4096];
+  for (ssize_t got; (got = recv(fd, buffer, sizeof(buffer), 0)) > 0;) {
+    answer.append(buffer, static_cast<size_t>(got));
+  }
+  close(fd);
+  EXPECT_NE(Dechunk(answer).find("NOTE|FIELD|x=1|"), std::string::npos) << answer;
+}
+
 TEST(HostServer, RequestBeyondTheLimitGetsTheFailurePageWithItsLength) {
   Server server;
   std::thread a([&] { Get(server.port(), "/?sleep=1500"); });
