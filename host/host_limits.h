@@ -42,6 +42,10 @@ struct HostLimits {
   // connection comes from its address: raise the second to match.
   size_t max_connections = 10000;
   size_t max_per_address = 512;
+  // Requests from one client address inside the extension at once; more
+  // wait their turn (in order) without holding a worker. Keeps one client
+  // from taking every worker and data module.
+  size_t max_active_per_address = 4;
 
   // The request head: its size in bytes and its number of header lines.
   size_t max_head_bytes = 16 * 1024;

@@ -3,6 +3,7 @@
 // Boost 1.74's awaitable.hpp uses std::exchange without including it.
 #include <utility>
 
+#include <sys/socket.h>
 #include <atomic>
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
@@ -21,7 +22,10 @@
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/read.hpp>
 #include <boost/beast/http/string_body.hpp>
+
+#include <cerrno>
 #include <chrono>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -47,18 +51,21 @@ class Connection;
 // Everything the connections share. Declared outside the anonymous namespace
 // because HttpServer holds it.
 struct ServerCore {
+  struct AddressLoad {
+    size_t connections = 0;
+    size_t active = 0;  // requests past TakeTurn and not yet ended
+    std::deque<std::weak_ptr<Connection>> waiting;
+  };
   ServerCore(const ExtensionLoader& ext, const HostLimits& lim)
       : extension(ext), limits(lim), workers(lim.workers) {}
 
   // Counts a new connection from `address`; false when a limit is reached.
   bool Admit(const std::string& address) {
     std::lock_guard lock(mu);
-    size_t& from_address = per_address[address];
-    if (open >= limits.max_connections || from_address >= limits.max_per_address) {
-      if (from_address == 0) per_address.erase(address);
-      return false;
-    }
-    ++from_address;
+    if (open >= limits.max_connections) return false;
+    AddressLoad& load = per_address[address];
+    if (load.connections >= limits.max_per_address) return false;
+    ++load.connections;
     ++open;
     return true;
   }
@@ -67,9 +74,27 @@ struct ServerCore {
   void Release(Connection* c, const std::string& address) {
     std::lock_guard lock(mu);
     connections.erase(c);
-    if (--per_address[address] == 0) per_address.erase(address);
     --open;
+    AddressLoad& load = per_address[address];
+    --load.connections;
+    ForgetIfUnused(address, load);
   }
+  // Called with `mu` held.
+  void ForgetIfUnused(const std::string& address, const AddressLoad& load) {
+    if (load.connections == 0 && load.active == 0 && load.waiting.empty()) {
+      per_address.erase(address);
+    }
+  }
+
+  // Requests from one address in flight at once are bounded, so that one
+  // client (a slow reader with many long answers, say) cannot hold every
+  // worker and data module. True: `c` may run its request now. False: it
+  // is queued, and its GiveTurn() runs when an earlier request from its
+  // address ends.
+  bool TakeTurn(const std::shared_ptr<Connection>& c, const std::string& address);
+  // A request from `address` has ended: the next one waiting goes.
+  void EndTurn(const std::string& address);
+
   size_t Open() {
     std::lock_guard lock(mu);
     return open;
@@ -89,7 +114,7 @@ struct ServerCore {
 
   std::mutex mu;  // guards the three below
   std::unordered_map<Connection*, std::weak_ptr<Connection>> connections;
-  std::unordered_map<std::string, size_t> per_address;
+  std::unordered_map<std::string, AddressLoad> per_address;
   size_t open = 0;
 
   // Destroyed first (they are last), while the members above still exist:
@@ -181,6 +206,43 @@ class Connection : public std::enable_shared_from_this<Connection> {
       if (!self->in_flight_) self->Close();
     });
   }
+  // Its address's turn has come (ServerCore::TakeTurn). The turn is
+  // counted already: handed back if the connection is gone meanwhile.
+  static void GiveTurn(std::weak_ptr<Connection> weak, ServerCore& core, std::string address,
+                       net::any_io_executor ex) {
+    net::post(ex, [weak = std::move(weak), &core, address = std::move(address)] {
+      auto self = weak.lock();
+      if (!self || self->closed_) {
+        core.EndTurn(address);
+        return;
+      }
+      self->has_turn_ = true;
+      self->wake_.cancel();
+    });
+  }
+  // While a request is in flight nothing reads the socket; this notices a
+  // client that closes or resets its connection meanwhile (as one does
+  // when it gives up waiting), so that its request is dropped from the
+  // queue, or its answer abandoned, at once instead of after the extension
+  // has produced it all. A client that sends its next request early
+  // (pipelining) simply ends the watch.
+  void WatchForHangUp(unsigned request) {
+    stream_.socket().async_wait(
+        tcp::socket::wait_read, [self = shared_from_this(), request](beast::error_code ec) {
+          if (ec || !self->in_flight_ || self->request_number_ != request) return;
+          char byte;
+          const ssize_t n =
+              recv(self->stream_.socket().native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+          if (n > 0) return;
+          if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            self->WatchForHangUp(request);
+            return;
+          }
+          self->Close();
+          if (self->answer_) self->answer_->Abandon();
+          self->wake_.cancel();
+        });
+  }
   // The drain's time is up: close whatever the connection is doing.
   void ForceClose() {
     net::post(executor(), [self = shared_from_this()] {
@@ -211,6 +273,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   std::shared_ptr<AnswerStream> answer_;
   std::string address_;
   bool in_flight_ = false;
+  unsigned request_number_ = 0;  // tells the hang-up watch of one request from the next
+  bool has_turn_ = false;        // counted in its address's active requests
   bool draining_ = false;
   bool closed_ = false;
   bool body_timed_out_ = false;
@@ -219,6 +283,40 @@ class Connection : public std::enable_shared_from_this<Connection> {
 void ServerCore::Register(const std::shared_ptr<Connection>& c) {
   std::lock_guard lock(mu);
   connections.emplace(c.get(), c);
+}
+
+bool ServerCore::TakeTurn(const std::shared_ptr<Connection>& c, const std::string& address) {
+  std::lock_guard lock(mu);
+  AddressLoad& load = per_address[address];
+  if (load.active < limits.max_active_per_address) {
+    ++load.active;
+    return true;
+  }
+  load.waiting.push_back(c);
+  return false;
+}
+
+void ServerCore::EndTurn(const std::string& address) {
+  std::weak_ptr<Connection> next;
+  {
+    std::lock_guard lock(mu);
+    AddressLoad& load = per_address[address];
+    if (load.active > 0) --load.active;
+    while (!load.waiting.empty() && next.expired()) {
+      next = std::move(load.waiting.front());
+      load.waiting.pop_front();
+    }
+    if (next.expired()) {
+      ForgetIfUnused(address, load);
+      return;
+    }
+    ++load.active;
+  }
+  if (auto c = next.lock()) {
+    Connection::GiveTurn(next, *this, address, c->executor());
+  } else {
+    EndTurn(address);
+  }
 }
 
 net::awaitable<void> Connection::Refuse(int status, std::string_view reason,
@@ -396,6 +494,14 @@ net::awaitable<void> Connection::Serve() {
       });
     });
     in_flight_ = true;
+    WatchForHangUp(++request_number_);
+    has_turn_ = core_.TakeTurn(shared_from_this(), address_);
+    while (!has_turn_ && !closed_) {
+      wake_.expires_at(net::steady_timer::time_point::max());
+      beast::error_code ignored;
+      co_await wake_.async_wait(net::redirect_error(net::use_awaitable, ignored));
+    }
+    if (closed_) break;
     core_.workers.Submit([&core = core_, request, answer = answer_] {
       bool reusable = false;
       if (!answer->Abandoned()) {
@@ -407,12 +513,15 @@ net::awaitable<void> Connection::Serve() {
     const bool complete = co_await StreamAnswer();
     in_flight_ = false;
     answer_.reset();
+    has_turn_ = false;
+    core_.EndTurn(address_);
     if (!complete) break;
     if (!keep_alive || draining_) {
       co_await LingerClose();
       break;
     }
   }
+  if (has_turn_) core_.EndTurn(address_);
   Close();
 }
 

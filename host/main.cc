@@ -77,6 +77,10 @@ constexpr const char* kUsage =
     "                        descriptor limit allows)\n"
     "  --max-per-address N   open connections from one client address (default\n"
     "                        512; raise it behind a load balancer)\n"
+    "  --max-active-per-address N\n"
+    "                        requests from one client address running at once;\n"
+    "                        more wait their turn (default 4; raise it behind a\n"
+    "                        load balancer)\n"
     "  --help                show this text\n"
     "  --version             show the version strings\n";
 
@@ -116,6 +120,13 @@ HostLimits::Duration* TimeoutOption(std::string_view arg, HostLimits* limits) {
   if (arg == "--body-timeout") return &limits->body_timeout;
   if (arg == "--write-timeout") return &limits->write_timeout;
   if (arg == "--drain-timeout") return &limits->drain_timeout;
+  return nullptr;
+}
+
+size_t* CountOption(std::string_view arg, HostLimits* limits) {
+  if (arg == "--max-connections") return &limits->max_connections;
+  if (arg == "--max-per-address") return &limits->max_per_address;
+  if (arg == "--max-active-per-address") return &limits->max_active_per_address;
   return nullptr;
 }
 
@@ -201,13 +212,12 @@ int ParseOptions(int argc, char** argv, Options* options, bool* done) {
       if (!value(&v) || !ParseSeconds(v, d)) {
         return UsageError(std::string(arg) + " needs seconds, from 0.001 to 86400");
       }
-    } else if (arg == "--max-connections" || arg == "--max-per-address") {
+    } else if (size_t* limit = CountOption(arg, &options->limits)) {
       unsigned long long n = 0;
       if (!value(&v) || !ParseCount(v, 1000000, &n) || n == 0) {
         return UsageError(std::string(arg) + " needs a number from 1 to 1000000");
       }
-      (arg == "--max-connections" ? options->limits.max_connections
-                                  : options->limits.max_per_address) = static_cast<size_t>(n);
+      *limit = static_cast<size_t>(n);
     } else if (arg == "--extension") {
       if (!value(&options->extension) || options->extension.empty()) {
         return UsageError("--extension needs a path");
