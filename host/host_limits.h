@@ -12,12 +12,12 @@ namespace morvane::host {
 struct HostLimits {
   using Duration = std::chrono::milliseconds;
 
-  // Threads that run the extension. A connection holds one only while its
-  // complete request is inside the extension; the extension turns away
-  // requests beyond its own module limit (MaxConnection) with its 500 page.
-  int workers = 16;
-  // Threads that accept connections and move bytes (never the extension).
-  int io_threads = 2;
+  // Threads that serve every connection's events and run the requests. A
+  // connection holds one only while its complete request is inside the
+  // extension; the others go on serving everything else. The extension
+  // turns away requests beyond its own module limit (MaxConnection) with
+  // its 500 page.
+  int threads = 16;
 
   // A connection that sends nothing, first or between two requests, is
   // closed after this long.
@@ -53,10 +53,8 @@ struct HostLimits {
   // Larger bodies are refused with 413 before the extension sees them.
   size_t max_body = 1024 * 1024;
 
-  // Bytes gathered per socket write, and answer bytes a worker may have
-  // waiting for a slow client before it waits too.
+  // Bytes gathered per socket write.
   size_t write_buffer = 64 * 1024;
-  size_t answer_backlog = 256 * 1024;
 };
 
 }  // namespace morvane::host

@@ -25,6 +25,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <optional>
@@ -32,11 +33,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "answer_stream.h"
 #include "extension_call.h"
 #include "extension_loader.h"
 #include "http_request.h"
-#include "worker_pool.h"
+#include "socket_sender.h"
 
 namespace morvane::host {
 
@@ -57,7 +57,7 @@ struct ServerCore {
     std::deque<std::weak_ptr<Connection>> waiting;
   };
   ServerCore(const ExtensionLoader& ext, const HostLimits& lim)
-      : extension(ext), limits(lim), workers(lim.workers) {}
+      : extension(ext), limits(lim) {}
 
   // Counts a new connection from `address`; false when a limit is reached.
   bool Admit(const std::string& address) {
@@ -109,7 +109,6 @@ struct ServerCore {
 
   const ExtensionLoader& extension;
   const HostLimits limits;
-  WorkerPool workers;
   std::atomic<bool> draining{false};
 
   std::mutex mu;  // guards the three below
@@ -122,7 +121,10 @@ struct ServerCore {
   std::optional<net::io_context> io;
   std::optional<tcp::acceptor> acceptor;
   std::optional<net::executor_work_guard<net::io_context::executor_type>> keep_running;
-  std::vector<std::thread> io_threads;
+  std::vector<std::thread> threads;
+  std::mutex threads_mu;
+  std::condition_variable threads_done;
+  int threads_running = 0;
 };
 
 namespace {
@@ -239,15 +241,17 @@ class Connection : public std::enable_shared_from_this<Connection> {
             return;
           }
           self->Close();
-          if (self->answer_) self->answer_->Abandon();
           self->wake_.cancel();
         });
   }
   // The drain's time is up: close whatever the connection is doing.
+  // A request running now sees `abandon_` at its next write, or within a
+  // tenth of a second if it is waiting for the client; the socket itself
+  // closes on the strand, once the request has let go of it.
   void ForceClose() {
+    abandon_.store(true);
     net::post(executor(), [self = shared_from_this()] {
       self->Close();
-      if (self->answer_) self->answer_->Abandon();
       self->wake_.cancel();
     });
   }
@@ -261,16 +265,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   net::awaitable<void> Serve();
   net::awaitable<bool> ReadRequest(std::optional<Parser>& parser);
-  net::awaitable<bool> StreamAnswer();
   net::awaitable<void> Refuse(int status, std::string_view reason, std::string_view text);
   net::awaitable<void> LingerClose();
 
   ServerCore& core_;
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
-  net::steady_timer wake_;           // cancelled when the worker has bytes for us
+  net::steady_timer wake_;           // cancelled when the address's turn comes
   net::steady_timer body_deadline_;  // the body's total deadline
-  std::shared_ptr<AnswerStream> answer_;
+  std::atomic<bool> abandon_{false};  // set from any thread: stop sending
   std::string address_;
   bool in_flight_ = false;
   unsigned request_number_ = 0;  // tells the hang-up watch of one request from the next
@@ -439,36 +442,6 @@ net::awaitable<bool> Connection::ReadRequest(std::optional<Parser>& parser) {
   co_return true;
 }
 
-// Sends what the worker writes as it comes; true when the answer is
-// complete and the connection may carry another request.
-net::awaitable<bool> Connection::StreamAnswer() {
-  beast::error_code ec;
-  auto token = net::redirect_error(net::use_awaitable, ec);
-  std::string bytes;
-  for (;;) {
-    switch (answer_->Take(&bytes)) {
-      case AnswerStream::Taken::kBytes:
-        stream_.expires_after(core_.limits.write_timeout);
-        co_await net::async_write(stream_, net::buffer(bytes), token);
-        if (ec) {
-          answer_->Abandon();  // the client is gone or stopped reading
-          co_return false;
-        }
-        break;
-      case AnswerStream::Taken::kDone:
-        co_return answer_->KeepAlive() && !closed_;
-      case AnswerStream::Taken::kWait:
-        wake_.expires_at(net::steady_timer::time_point::max());
-        co_await wake_.async_wait(token);
-        if (closed_) {
-          answer_->Abandon();
-          co_return false;
-        }
-        break;
-    }
-  }
-}
-
 net::awaitable<void> Connection::Serve() {
   for (;;) {
     std::optional<Parser> parser;
@@ -487,12 +460,6 @@ net::awaitable<void> Connection::Serve() {
     // HTTP/1.0 answers carry no "keep-alive" of ours: such a client closes.
     const bool keep_alive = message.version() == 11 && message.keep_alive();
 
-    std::weak_ptr<Connection> weak = weak_from_this();
-    answer_ = std::make_shared<AnswerStream>(core_.limits.answer_backlog, [weak, ex = executor()] {
-      net::post(ex, [weak] {
-        if (auto self = weak.lock()) self->wake_.cancel();
-      });
-    });
     in_flight_ = true;
     WatchForHangUp(++request_number_);
     has_turn_ = core_.TakeTurn(shared_from_this(), address_);
@@ -502,17 +469,15 @@ net::awaitable<void> Connection::Serve() {
       co_await wake_.async_wait(net::redirect_error(net::use_awaitable, ignored));
     }
     if (closed_) break;
-    core_.workers.Submit([&core = core_, request, answer = answer_] {
-      bool reusable = false;
-      if (!answer->Abandoned()) {
-        reusable =
-            RunExtension(core.extension, *request, *answer, core.limits.write_buffer).reusable;
-      }
-      answer->Finish(reusable);
-    });
-    const bool complete = co_await StreamAnswer();
+
+    // The request runs here, on this thread, and its answer goes straight
+    // to the socket: nothing else reads or writes this connection until it
+    // returns, and the other threads keep serving every other connection.
+    SocketSender sender(stream_.socket().native_handle(), core_.limits.write_timeout, abandon_);
+    const CallOutcome outcome =
+        RunExtension(core_.extension, *request, sender, core_.limits.write_buffer);
+    const bool complete = outcome.reusable && !sender.Failed() && !closed_;
     in_flight_ = false;
-    answer_.reset();
     has_turn_ = false;
     core_.EndTurn(address_);
     if (!complete) break;
@@ -565,7 +530,7 @@ net::awaitable<void> AcceptLoop(ServerCore& core) {
 
 bool HttpServer::Start(const std::string& host, const std::string& port, std::string* error) {
   ServerCore& core = *core_;
-  core.io.emplace(core.limits.io_threads);
+  core.io.emplace(core.limits.threads);
   beast::error_code ec;
   tcp::resolver resolver(*core.io);
   std::string name = host;
@@ -590,8 +555,13 @@ bool HttpServer::Start(const std::string& host, const std::string& port, std::st
   }
   core.keep_running.emplace(core.io->get_executor());
   net::co_spawn(core.acceptor->get_executor(), AcceptLoop(core), net::detached);
-  for (int i = 0; i < core.limits.io_threads; ++i) {
-    core.io_threads.emplace_back([&core] { core.io->run(); });
+  core.threads_running = core.limits.threads;
+  for (int i = 0; i < core.limits.threads; ++i) {
+    core.threads.emplace_back([&core] {
+      core.io->run();
+      std::lock_guard lock(core.threads_mu);
+      if (--core.threads_running == 0) core.threads_done.notify_all();
+    });
   }
   return true;
 }
@@ -625,14 +595,23 @@ bool HttpServer::Drain(const std::function<bool()>& stop_now) {
     }
     wait_for_connections(Clock::now() + std::chrono::seconds(1), false);
   }
-  // Every answer has ended; a worker may still be inside the extension if
-  // it ignores the failed writes of an abandoned answer.
-  const bool workers_done = core.workers.Stop(std::chrono::seconds(2));
+  // Every connection has ended, but a thread may still be inside the
+  // extension if it ignores the failed writes of an abandoned answer.
   core.keep_running.reset();
   core.io->stop();
-  for (auto& t : core.io_threads) t.join();
-  core.io_threads.clear();
-  return workers_done;
+  std::unique_lock lock(core.threads_mu);
+  const bool done = core.threads_done.wait_for(lock, std::chrono::seconds(2),
+                                               [&] { return core.threads_running == 0; });
+  lock.unlock();
+  for (auto& t : core.threads) {
+    if (done) {
+      t.join();
+    } else {
+      t.detach();
+    }
+  }
+  core.threads.clear();
+  return done;
 }
 
 }  // namespace morvane::host

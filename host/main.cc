@@ -1,7 +1,7 @@
 // morvane-server: a small HTTP server that loads the Morvane extension and
 // hands it every request.
 //
-//   morvane-server [--listen ADDR:PORT] [--workers N] [--extension PATH] ...
+//   morvane-server [--listen ADDR:PORT] [--threads N] [--extension PATH] ...
 //                  (morvane-server --help lists every option)
 //
 // Prints one line with its address when it is ready; on SIGINT or SIGTERM it
@@ -53,9 +53,9 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --listen ADDR:PORT    address to listen on (default 127.0.0.1:8080); port 0\n"
     "                        picks a free port, printed when ready\n"
-    "  --workers N           threads that run requests (default 16); a connection\n"
-    "                        holds one only while its request is being answered\n"
-    "  --io-threads N        threads that accept and move bytes (default 2)\n"
+    "  --threads N           threads that serve connections and run requests\n"
+    "                        (default 16); a connection holds one only while its\n"
+    "                        request is being answered\n"
     "  --extension PATH      the extension library (default: libmorvane.so beside\n"
     "                        this program)\n"
     "  --clock \"YYYY-MM-DD HH:MM:SS\"\n"
@@ -196,18 +196,12 @@ int ParseOptions(int argc, char** argv, Options* options, bool* done) {
       if (!value(&options->listen) || options->listen.find(':') == std::string::npos) {
         return UsageError("--listen needs ADDR:PORT");
       }
-    } else if (arg == "--workers" || arg == "--threads") {
+    } else if (arg == "--threads" || arg == "--workers") {
       unsigned long long n = 0;
       if (!value(&v) || !ParseCount(v, 1024, &n) || n == 0) {
         return UsageError(std::string(arg) + " needs a number from 1 to 1024");
       }
-      options->limits.workers = static_cast<int>(n);
-    } else if (arg == "--io-threads") {
-      unsigned long long n = 0;
-      if (!value(&v) || !ParseCount(v, 64, &n) || n == 0) {
-        return UsageError("--io-threads needs a number from 1 to 64");
-      }
-      options->limits.io_threads = static_cast<int>(n);
+      options->limits.threads = static_cast<int>(n);
     } else if (HostLimits::Duration* d = TimeoutOption(arg, &options->limits)) {
       if (!value(&v) || !ParseSeconds(v, d)) {
         return UsageError(std::string(arg) + " needs seconds, from 0.001 to 86400");
