@@ -36,6 +36,7 @@
 #include "extension_call.h"
 #include "extension_loader.h"
 #include "http_request.h"
+#include "loop_threads.h"
 #include "socket_sender.h"
 
 namespace morvane::host {
@@ -54,10 +55,8 @@ struct ServerCore {
   struct AddressLoad {
     size_t connections = 0;
     size_t active = 0;  // requests past TakeTurn and not yet ended
-    std::deque<std::weak_ptr<Connection>> waiting;
   };
-  ServerCore(const ExtensionLoader& ext, const HostLimits& lim)
-      : extension(ext), limits(lim) {}
+  ServerCore(const ExtensionLoader& ext, const HostLimits& lim) : extension(ext), limits(lim) {}
 
   // Counts a new connection from `address`; false when a limit is reached.
   bool Admit(const std::string& address) {
@@ -81,16 +80,16 @@ struct ServerCore {
   }
   // Called with `mu` held.
   void ForgetIfUnused(const std::string& address, const AddressLoad& load) {
-    if (load.connections == 0 && load.active == 0 && load.waiting.empty()) {
+    if (load.connections == 0 && load.active == 0) {
       per_address.erase(address);
     }
   }
 
-  // Requests from one address in flight at once are bounded, so that one
-  // client (a slow reader with many long answers, say) cannot hold every
-  // worker and data module. True: `c` may run its request now. False: it
-  // is queued, and its GiveTurn() runs when an earlier request from its
-  // address ends.
+  // Requests running at once are bounded, in all (by the threads that may
+  // run them) and from one address (so that one client, a slow reader with
+  // many long answers say, cannot hold every thread and data module). True:
+  // `c` may run its request now. False: it is queued, and its GiveTurn()
+  // runs when a turn frees up, in arrival order among those that fit.
   bool TakeTurn(const std::shared_ptr<Connection>& c, const std::string& address);
   // A request from `address` has ended: the next one waiting goes.
   void EndTurn(const std::string& address);
@@ -115,16 +114,15 @@ struct ServerCore {
   std::unordered_map<Connection*, std::weak_ptr<Connection>> connections;
   std::unordered_map<std::string, AddressLoad> per_address;
   size_t open = 0;
+  size_t active = 0;
+  std::deque<std::pair<std::weak_ptr<Connection>, std::string>> waiting;
 
   // Destroyed first (they are last), while the members above still exist:
   // destroying the I/O context destroys the connections it still holds.
   std::optional<net::io_context> io;
   std::optional<tcp::acceptor> acceptor;
   std::optional<net::executor_work_guard<net::io_context::executor_type>> keep_running;
-  std::vector<std::thread> threads;
-  std::mutex threads_mu;
-  std::condition_variable threads_done;
-  int threads_running = 0;
+  std::optional<LoopThreads> threads;
 };
 
 namespace {
@@ -271,8 +269,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   ServerCore& core_;
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
-  net::steady_timer wake_;           // cancelled when the address's turn comes
-  net::steady_timer body_deadline_;  // the body's total deadline
+  net::steady_timer wake_;            // cancelled when the address's turn comes
+  net::steady_timer body_deadline_;   // the body's total deadline
   std::atomic<bool> abandon_{false};  // set from any thread: stop sending
   std::string address_;
   bool in_flight_ = false;
@@ -291,34 +289,46 @@ void ServerCore::Register(const std::shared_ptr<Connection>& c) {
 bool ServerCore::TakeTurn(const std::shared_ptr<Connection>& c, const std::string& address) {
   std::lock_guard lock(mu);
   AddressLoad& load = per_address[address];
-  if (load.active < limits.max_active_per_address) {
+  if (active < static_cast<size_t>(limits.threads) && load.active < limits.max_active_per_address) {
     ++load.active;
+    ++active;
     return true;
   }
-  load.waiting.push_back(c);
+  waiting.emplace_back(c, address);
   return false;
 }
 
 void ServerCore::EndTurn(const std::string& address) {
-  std::weak_ptr<Connection> next;
+  std::vector<std::pair<std::weak_ptr<Connection>, std::string>> go;
   {
     std::lock_guard lock(mu);
     AddressLoad& load = per_address[address];
     if (load.active > 0) --load.active;
-    while (!load.waiting.empty() && next.expired()) {
-      next = std::move(load.waiting.front());
-      load.waiting.pop_front();
+    if (active > 0) --active;
+    ForgetIfUnused(address, load);
+    for (auto it = waiting.begin();
+         it != waiting.end() && active < static_cast<size_t>(limits.threads);) {
+      if (it->first.expired()) {
+        it = waiting.erase(it);
+        continue;
+      }
+      AddressLoad& next = per_address[it->second];
+      if (next.active >= limits.max_active_per_address) {
+        ++it;
+        continue;
+      }
+      ++next.active;
+      ++active;
+      go.push_back(std::move(*it));
+      it = waiting.erase(it);
     }
-    if (next.expired()) {
-      ForgetIfUnused(address, load);
-      return;
-    }
-    ++load.active;
   }
-  if (auto c = next.lock()) {
-    Connection::GiveTurn(next, *this, address, c->executor());
-  } else {
-    EndTurn(address);
+  for (auto& [weak, next_address] : go) {
+    if (auto c = weak.lock()) {
+      Connection::GiveTurn(weak, *this, next_address, c->executor());
+    } else {
+      EndTurn(next_address);
+    }
   }
 }
 
@@ -474,8 +484,10 @@ net::awaitable<void> Connection::Serve() {
     // to the socket: nothing else reads or writes this connection until it
     // returns, and the other threads keep serving every other connection.
     SocketSender sender(stream_.socket().native_handle(), core_.limits.write_timeout, abandon_);
+    core_.threads->EnterRequest();
     const CallOutcome outcome =
         RunExtension(core_.extension, *request, sender, core_.limits.write_buffer);
+    core_.threads->LeaveRequest();
     const bool complete = outcome.reusable && !sender.Failed() && !closed_;
     in_flight_ = false;
     has_turn_ = false;
@@ -530,7 +542,7 @@ net::awaitable<void> AcceptLoop(ServerCore& core) {
 
 bool HttpServer::Start(const std::string& host, const std::string& port, std::string* error) {
   ServerCore& core = *core_;
-  core.io.emplace(core.limits.threads);
+  core.io.emplace();
   beast::error_code ec;
   tcp::resolver resolver(*core.io);
   std::string name = host;
@@ -555,14 +567,9 @@ bool HttpServer::Start(const std::string& host, const std::string& port, std::st
   }
   core.keep_running.emplace(core.io->get_executor());
   net::co_spawn(core.acceptor->get_executor(), AcceptLoop(core), net::detached);
-  core.threads_running = core.limits.threads;
-  for (int i = 0; i < core.limits.threads; ++i) {
-    core.threads.emplace_back([&core] {
-      core.io->run();
-      std::lock_guard lock(core.threads_mu);
-      if (--core.threads_running == 0) core.threads_done.notify_all();
-    });
-  }
+  // Two more threads than requests may run at once: while every request
+  // slot is taken, events are still served.
+  core.threads.emplace([&core] { return core.io->run_one() > 0; }, core.limits.threads + 2, 1);
   return true;
 }
 
@@ -599,18 +606,7 @@ bool HttpServer::Drain(const std::function<bool()>& stop_now) {
   // extension if it ignores the failed writes of an abandoned answer.
   core.keep_running.reset();
   core.io->stop();
-  std::unique_lock lock(core.threads_mu);
-  const bool done = core.threads_done.wait_for(lock, std::chrono::seconds(2),
-                                               [&] { return core.threads_running == 0; });
-  lock.unlock();
-  for (auto& t : core.threads) {
-    if (done) {
-      t.join();
-    } else {
-      t.detach();
-    }
-  }
-  core.threads.clear();
+  const bool done = core.threads->Join(std::chrono::seconds(2));
   return done;
 }
 
