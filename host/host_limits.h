@@ -12,11 +12,10 @@ namespace morvane::host {
 struct HostLimits {
   using Duration = std::chrono::milliseconds;
 
-  // Threads that serve every connection's events and run the requests. A
-  // connection holds one only while its complete request is inside the
-  // extension; the others go on serving everything else. The extension
-  // turns away requests beyond its own module limit (MaxConnection) with
-  // its 500 page.
+  // Requests running inside the extension at once (each on a thread of its
+  // own; two more threads keep serving events meanwhile). More wait their
+  // turn. The extension turns away requests beyond its own module limit
+  // (MaxConnection) with its 500 page.
   int threads = 16;
 
   // A connection that sends nothing, first or between two requests, is
@@ -43,8 +42,8 @@ struct HostLimits {
   size_t max_connections = 10000;
   size_t max_per_address = 512;
   // Requests from one client address inside the extension at once; more
-  // wait their turn (in order) without holding a worker. Keeps one client
-  // from taking every worker and data module.
+  // wait their turn (in order) without holding a thread. Keeps one client
+  // from taking every thread and data module.
   size_t max_active_per_address = 4;
 
   // The request head: its size in bytes and its number of header lines.

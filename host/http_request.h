@@ -1,4 +1,5 @@
-// One complete HTTP request as the connection layer hands it to a worker:
+// One complete HTTP request as the connection layer hands it to the
+// extension:
 // parsed, checked and with its whole body. Plain data, so that the code that
 // runs the extension never sees the HTTP library.
 #ifndef MORVANE_HOST_HTTP_REQUEST_H_

@@ -3,6 +3,7 @@
 // Boost 1.74's awaitable.hpp uses std::exchange without including it.
 #include <utility>
 
+#include <malloc.h>
 #include <sys/socket.h>
 #include <atomic>
 #include <boost/asio/co_spawn.hpp>
@@ -540,6 +541,26 @@ net::awaitable<void> AcceptLoop(ServerCore& core) {
 
 }  // namespace
 
+// The allocator keeps what a burst of connections freed (a heap per thread,
+// grown to the burst's peak) and gives it back to the system only when told
+// to. Told every few seconds while no request runs, so the server's size
+// comes back down after a burst instead of staying at its peak.
+net::awaitable<void> TrimWhenIdle(ServerCore& core) {
+  net::steady_timer tick(co_await net::this_coro::executor);
+  for (;;) {
+    tick.expires_after(std::chrono::seconds(2));
+    beast::error_code ec;
+    co_await tick.async_wait(net::redirect_error(net::use_awaitable, ec));
+    if (ec || core.draining.load()) co_return;
+    bool idle = false;
+    {
+      std::lock_guard lock(core.mu);
+      idle = core.active == 0;
+    }
+    if (idle) malloc_trim(0);
+  }
+}
+
 bool HttpServer::Start(const std::string& host, const std::string& port, std::string* error) {
   ServerCore& core = *core_;
   core.io.emplace();
@@ -567,6 +588,7 @@ bool HttpServer::Start(const std::string& host, const std::string& port, std::st
   }
   core.keep_running.emplace(core.io->get_executor());
   net::co_spawn(core.acceptor->get_executor(), AcceptLoop(core), net::detached);
+  net::co_spawn(net::make_strand(*core.io), TrimWhenIdle(core), net::detached);
   // Two more threads than requests may run at once: while every request
   // slot is taken, events are still served.
   core.threads.emplace([&core] { return core.io->run_one() > 0; }, core.limits.threads + 2, 1);

@@ -1,8 +1,11 @@
 // The connection layer of morvane-server.
 //
-// A few I/O threads accept connections and read and write every socket
+// A small set of threads (loop_threads.h) serves every socket's events
 // without blocking; a connection costs a thread only while its complete
-// request is inside the extension, on one of a fixed number of workers.
+// request is inside the extension, which runs on the thread that read it and
+// writes its answer straight to the socket (socket_sender.h). Requests
+// running at once are bounded in all (HostLimits::threads) and per client
+// address; the rest wait their turn, in order, holding no thread.
 // Everything else (waiting for the first byte, a slow head or body, a
 // keep-alive connection between requests, a client that reads slowly) is a
 // few hundred bytes of state and, where the client takes too long, a
@@ -48,7 +51,7 @@ class HttpServer {
 
   // Stops as described above and returns when every connection is closed.
   // `stop_now` is asked every few milliseconds while requests finish; true
-  // cuts the wait short. Returns false when a worker is still inside the
+  // cuts the wait short. Returns false when a thread is still inside the
   // extension after it all (it ignores its failed writes): the process must
   // then exit without unloading the extension or destroying the server.
   bool Drain(const std::function<bool()>& stop_now);

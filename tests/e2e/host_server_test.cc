@@ -240,6 +240,8 @@ TEST(HostServer, DoubtfulFramingIsRefusedWith400AndEndsTheConnection) {
       {"version text in the status line", "GET / 1.1 200 OK\r\nX-Injected: yes\r\n\r\n"},
       {"raw NUL", std::string("GET /\0 HTTP/1.1\r\nHost: x\r\n\r\n", 28)},
       {"HTTP/2.0", "GET / HTTP/2.0\r\nHost: x\r\n\r\n"},
+      {"head over 16 KiB",
+       "GET / HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(17000, 'b') + "\r\n\r\n"},
   };
   const std::string smuggled = "GET /smuggled HTTP/1.1\r\nHost: x\r\n\r\n";
   for (const auto& [name, request] : cases) {
