@@ -2,9 +2,9 @@
 // give: civetweb, tcp_nodelay on, answering every request with the same
 // 200-byte body. The benchmarks compare Morvane's small answers with it.
 //
-//   morvane-bare-civetweb PORT [THREADS]
+//   morvane-bare-civetweb PORT [THREADS]      (port 0: any free port)
 //
-// Prints "ready" when it listens; runs until SIGTERM or SIGINT.
+// Prints "ready PORT" when it listens; runs until SIGTERM or SIGINT.
 #include <civetweb.h>
 #include <signal.h>
 
@@ -52,7 +52,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   mg_set_request_handler(ctx, "/", &Answer, nullptr);
-  std::printf("ready\n");
+  mg_server_port port{};
+  mg_get_server_ports(ctx, 1, &port);
+  std::printf("ready %d\n", port.port);
   std::fflush(stdout);
   int sig = 0;
   sigwait(&stop, &sig);
