@@ -13,8 +13,8 @@ constexpr size_t kSizeLine = kSizeDigits + 2;
 
 }  // namespace
 
-BodyBuffer::BodyBuffer(size_t capacity, ByteSender& sender)
-    : capacity_(std::max<size_t>(capacity, 64)), sender_(sender) {
+BodyBuffer::BodyBuffer(size_t capacity, ByteSender& sender, std::chrono::microseconds max_wait)
+    : capacity_(std::max<size_t>(capacity, 64)), max_wait_(max_wait), sender_(sender) {
   wire_.reserve(capacity_ + kSizeLine + 16);
 }
 
@@ -22,6 +22,7 @@ void BodyBuffer::Start(std::string_view head, Framing framing) {
   started_ = true;
   framing_ = framing;
   wire_.append(head);
+  oldest_ = std::chrono::steady_clock::now();
 }
 
 void BodyBuffer::OpenChunk() {
@@ -34,6 +35,13 @@ void BodyBuffer::OpenChunk() {
 void BodyBuffer::Append(const char* data, size_t n) {
   body_bytes_ += n;
   if (framing_ == Framing::kNone || failed_) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (wire_.empty()) {
+    oldest_ = now;
+  } else if (now - oldest_ > max_wait_) {
+    Flush(false);
+    oldest_ = now;
+  }
   while (n > 0) {
     if (wire_.size() >= capacity_) Flush(false);
     if (framing_ == Framing::kChunked && chunk_start_ == std::string::npos) OpenChunk();

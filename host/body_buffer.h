@@ -5,8 +5,11 @@
 // socket send per record would cost a system call and, with small packets,
 // a round of acknowledgements each. The buffer keeps the status line and
 // header block and the body bytes in order, and sends whenever it holds
-// `capacity` bytes and once more when the answer is finished, so nothing is
-// held back after the request completes. With chunked framing every send is
+// `capacity` bytes, whenever bytes it holds have waited longer than
+// `max_wait` when more arrive (so a client sees the first records of a long
+// history, and a slowly growing answer, without waiting for a full buffer),
+// and once more when the answer is finished, so nothing is held back after
+// the request completes. With chunked framing every send is
 // exactly one chunk, its size line patched in place so no byte is copied
 // twice.
 //
@@ -14,6 +17,7 @@
 #ifndef MORVANE_HOST_BODY_BUFFER_H_
 #define MORVANE_HOST_BODY_BUFFER_H_
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -37,7 +41,8 @@ class BodyBuffer {
     kNone,     // no body at all (HEAD): body bytes are dropped
   };
 
-  BodyBuffer(size_t capacity, ByteSender& sender);
+  BodyBuffer(size_t capacity, ByteSender& sender,
+             std::chrono::microseconds max_wait = std::chrono::milliseconds(2));
 
   // Sets the status line and header block (sent in front of the first body
   // bytes) and the body's framing. Requires: called once, before Append.
@@ -61,6 +66,8 @@ class BodyBuffer {
   void Flush(bool last);
 
   size_t capacity_;
+  std::chrono::microseconds max_wait_;
+  std::chrono::steady_clock::time_point oldest_;  // of the bytes held, when any
   ByteSender& sender_;
   Framing framing_ = Framing::kRaw;
   bool started_ = false;
