@@ -93,6 +93,9 @@ class StoreSink final : public MarketSink {
 
   DemoCounts counts;
 
+  // Writes the rows the writers still hold. Requires: before the commits.
+  void Flush() { ticks_->Flush(); }
+
  private:
   void Clear(db::TDatabase* db, const std::string& table, const char* column) {
     db->ExecuteDirect("DELETE FROM " + table + " WHERE " + column + " IN " + codes_);
@@ -141,6 +144,7 @@ DemoCounts LoadDemo(const DemoOptions& options, const std::string& override_alia
     {
       StoreSink sink(&stores, override_alias, DemoProductCodes(options.symbols), &new_files);
       GenerateDemoMarket(options, &sink);
+      sink.Flush();
       counts = sink.counts;
     }  // the writers' statements go before the commits
     committing = true;

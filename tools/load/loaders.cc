@@ -106,6 +106,7 @@ int64_t LoadFile(const std::string& path, db::TDatabase* db, Writer* writer, Wri
         write_row(row, writer);
         ++count;
       }
+      if constexpr (requires { writer->Flush(); }) writer->Flush();
     } catch (const LoadError&) {
       throw;
     } catch (const std::exception& e) {

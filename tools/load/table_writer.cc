@@ -7,24 +7,35 @@
 namespace morvane::load {
 
 TableWriter::TableWriter(db::TDatabase* db, std::string_view table,
-                         const std::vector<std::string_view>& columns) {
+                         const std::vector<std::string_view>& columns, size_t rows) {
+  // One row's parameters are named as its columns; several rows' are
+  // numbered after them (":Date_0", ":Date_1", ...).
+  const auto name = [&](size_t k, std::string_view column) {
+    std::string n(column);
+    if (rows > 1) n += "_" + std::to_string(k);
+    return n;
+  };
   std::string sql = "INSERT INTO ";
   sql.append(table);
   sql += " (";
-  std::string values;
   for (size_t i = 0; i < columns.size(); ++i) {
-    if (i != 0) {
-      sql += ", ";
-      values += ", ";
-    }
+    if (i != 0) sql += ", ";
     sql.append(columns[i]);
-    values += ':';
-    values.append(columns[i]);
   }
-  sql += ") VALUES (" + values + ")";
+  sql += ") VALUES ";
+  for (size_t k = 0; k < rows; ++k) {
+    sql += k == 0 ? "(" : ", (";
+    for (size_t i = 0; i < columns.size(); ++i) {
+      if (i != 0) sql += ", ";
+      sql += ':' + name(k, columns[i]);
+    }
+    sql += ")";
+  }
   query_.SetDatabase(db);
   query_.SetSQL(std::move(sql));
-  for (std::string_view c : columns) params_.push_back(&query_.ParamByName(c));
+  for (size_t k = 0; k < rows; ++k) {
+    for (std::string_view c : columns) params_.push_back(&query_.ParamByName(name(k, c)));
+  }
 }
 
 void TableWriter::OptText(size_t i, const std::optional<std::string_view>& v) {
@@ -87,6 +98,25 @@ TickWriter::TickWriter(db::TDatabase* db, StoreDriver driver,
   }
 }
 
+void TickWriter::Bind(TableWriter& w, size_t first, const TickRow& row) {
+  w.Date(first + 0, row.date);
+  w.Time(first + 1, row.time);
+  w.Text(first + 2, row.symbol);
+  w.Number(first + 3, row.bid);
+  w.Number(first + 4, row.offer);
+  w.Number(first + 5, row.price);
+  w.Number(first + 6, row.bid_size);
+  w.Number(first + 7, row.volume);
+  w.Number(first + 8, row.offer_size);
+}
+
+void TickWriter::WriteBatch(Day& day) {
+  for (size_t k = 0; k < day.held.size(); ++k) Bind(*day.batch, k * kColumns.size(), day.held[k]);
+  day.batch->Execute();
+  day.held.clear();
+  day.symbols.clear();
+}
+
 void TickWriter::Write(const TickRow& row) {
   if (last_ == nullptr || row.date != last_day_) {
     const std::string table = GetFileName(row.date);
@@ -99,22 +129,42 @@ void TickWriter::Write(const TickRow& row) {
       }
       for (const std::string& sql : TickTableStatements(table, driver_)) db_->ExecuteDirect(sql);
       if (on_new_table_) on_new_table_(table);
-      it = days_.emplace(table, std::make_unique<TableWriter>(db_, table, kColumns)).first;
+      Day day;
+      day.one = std::make_unique<TableWriter>(db_, table, kColumns);
+      if (driver_ == StoreDriver::kPostgres) {
+        day.batch = std::make_unique<TableWriter>(db_, table, kColumns, kBatch);
+        day.held.reserve(kBatch);
+        day.symbols.reserve(kBatch);
+      }
+      it = days_.emplace(table, std::move(day)).first;
     }
-    last_ = it->second.get();
+    last_ = &it->second;
     last_day_ = row.date;
   }
-  TableWriter& w = *last_;
-  w.Date(0, row.date);
-  w.Time(1, row.time);
-  w.Text(2, row.symbol);
-  w.Number(3, row.bid);
-  w.Number(4, row.offer);
-  w.Number(5, row.price);
-  w.Number(6, row.bid_size);
-  w.Number(7, row.volume);
-  w.Number(8, row.offer_size);
-  w.Execute();
+  Day& day = *last_;
+  if (!day.batch) {
+    Bind(*day.one, 0, row);
+    day.one->Execute();
+    return;
+  }
+  // The row's symbol points into the reader's buffer, which the next row
+  // overwrites: the held copy points into a string of its own (reserved, so
+  // it never moves).
+  day.symbols.emplace_back(row.symbol);
+  day.held.push_back(row);
+  day.held.back().symbol = day.symbols.back();
+  if (day.held.size() == kBatch) WriteBatch(day);
+}
+
+void TickWriter::Flush() {
+  for (auto& [table, day] : days_) {
+    for (const TickRow& row : day.held) {
+      Bind(*day.one, 0, row);
+      day.one->Execute();
+    }
+    day.held.clear();
+    day.symbols.clear();
+  }
 }
 
 void RemoveDayFiles(const std::vector<std::filesystem::path>& new_files) noexcept {

@@ -27,11 +27,12 @@
 
 namespace morvane::load {
 
-// One prepared INSERT into `table` naming `columns` in order.
+// One prepared INSERT into `table` naming `columns` in order, of `rows`
+// rows at once: value i of row k is parameter k * columns.size() + i.
 class TableWriter {
  public:
   TableWriter(db::TDatabase* db, std::string_view table,
-              const std::vector<std::string_view>& columns);
+              const std::vector<std::string_view>& columns, size_t rows = 1);
 
   void Text(size_t i, std::string_view v) { params_[i]->SetAsString(v); }
   void OptText(size_t i, const std::optional<std::string_view>& v);
@@ -60,6 +61,11 @@ class TableWriter {
 //
 // `on_new_table`, when given, runs once per day seen this run, after that
 // day's CREATE statements and before its first row, with the table's name.
+//
+// Into PostgreSQL the rows go kBatch at a time in one INSERT, since each
+// statement costs a round trip to the server: a row reaches the table at
+// the latest when Flush() runs, which must precede the commit. (A row the
+// server refuses is then reported at the end of its batch.)
 class TickWriter {
  public:
   // The table's columns in the order the CSV header names them.
@@ -70,16 +76,30 @@ class TickWriter {
              std::vector<std::filesystem::path>* new_files = nullptr,
              std::function<void(const std::string& table)> on_new_table = {});
   void Write(const TickRow& row);
+  // Writes the rows still held. Requires: before the transaction commits.
+  void Flush();
+
+  static constexpr size_t kBatch = 256;
 
  private:
+  // One day table's writers and the rows waiting for its next batch.
+  struct Day {
+    std::unique_ptr<TableWriter> one;    // a row at a time
+    std::unique_ptr<TableWriter> batch;  // kBatch rows at a time (PostgreSQL)
+    std::vector<TickRow> held;
+    std::vector<std::string> symbols;  // what held[k].symbol points into
+  };
+  static void Bind(TableWriter& w, size_t first, const TickRow& row);
+  static void WriteBatch(Day& day);
+
   db::TDatabase* db_;
   StoreDriver driver_;
   std::filesystem::path directory_;  // a SQLite directory store, else empty
   std::vector<std::filesystem::path>* new_files_;
   std::function<void(const std::string&)> on_new_table_;
   TDateTime last_day_ = 0;
-  TableWriter* last_ = nullptr;  // the writer of last_day_; null before the first row
-  std::map<std::string, std::unique_ptr<TableWriter>> days_;
+  Day* last_ = nullptr;  // the table of last_day_; null before the first row
+  std::map<std::string, Day> days_;
 };
 
 // Removes the day files a TickWriter listed in `new_files`, with their

@@ -3,14 +3,18 @@
 // procedures with the parameters the server binds, the statements it runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <tuple>
 
 #include "data/engine.h"
 #include "load_error.h"
 #include "loaders.h"
 #include "stores.h"
 #include "support/test_env.h"
+#include "table_writer.h"
 
 namespace morvane::load {
 namespace {
@@ -107,6 +111,46 @@ TEST_P(LoaderStore, TicksGoToTheirDayTablesInSymbolTimeOrderIgnoringCase) {
   EXPECT_EQ(t.FieldByName("Symbol").AsString(), "ab");
   t.Close();
   EXPECT_EQ(Count("HISTDATA", "hist030707"), 1);
+}
+
+// More rows than one batch of the PostgreSQL writer, interleaving two days,
+// with ties in (symbol, time) and empty values: every row arrives once, with
+// its values, and ties keep the order they were written in.
+TEST_P(LoaderStore, ManyTicksKeepTheirValuesAndTheirOrderOfWriting) {
+  std::string csv = "Date,Time,Symbol,Bid,Offer,Price,BidSize,Volume,OfferSize\n";
+  std::map<int, std::vector<std::tuple<std::string, std::string, std::string>>> model;
+  const int rows = 2 * static_cast<int>(TickWriter::kBatch) + 37;
+  for (int i = 0; i < rows; ++i) {
+    const int day = 7 + i % 3 / 2;  // two of every three rows on the 7th
+    const std::string sym = i % 5 == 0 ? "0005" : "0700";
+    const std::string time = "10:00:" + std::string(i % 7 == 0 ? "00" : "30");
+    const std::string price = i % 11 == 0 ? "" : std::to_string(i) + ".5";
+    csv += "2003-07-0" + std::to_string(day) + "," + time + "," + sym + ",1,2," + price + ",3," +
+           std::to_string(i) + ",5\n";
+    model[day].emplace_back(sym, time, price.empty() ? "" : price + " " + std::to_string(i));
+  }
+  auto ticks = Open("HISTDATA");
+  EXPECT_EQ(LoadTicksFile(Csv("many.csv", csv), ticks.get()), rows);
+  for (auto& [day, written] : model) {
+    std::stable_sort(written.begin(), written.end(), [](const auto& a, const auto& b) {
+      return std::tie(std::get<0>(a), std::get<1>(a)) < std::tie(std::get<0>(b), std::get<1>(b));
+    });
+    std::vector<std::string> want, seen;
+    for (const auto& [sym, time, rest] : written) want.push_back(sym + " " + time + " " + rest);
+    db::TTable t;
+    t.SetDatabase(ticks.get());
+    t.SetTableName("hist03070" + std::to_string(day));
+    t.SetIndexName("SymbolTime");
+    for (t.Open(); !t.Eof(); t.Next()) {
+      const bool no_price = t.FieldByName("Price").IsNull();
+      seen.push_back(
+          t.FieldByName("Symbol").AsString() + " " + t.FieldByName("Time").AsString() + " " +
+          (no_price
+               ? ""
+               : t.FieldByName("Price").AsString() + " " + t.FieldByName("Volume").AsString()));
+    }
+    EXPECT_EQ(seen, want) << "day " << day;
+  }
 }
 
 TEST_P(LoaderStore, AMalformedRowLeavesNothingOfItsFile) {
