@@ -128,6 +128,7 @@ class ModuleTest : public ::testing::TestWithParam<Driver> {
       row.volume = 100;
       writer.Write(row);
     }
+    writer.Flush();
   }
   // `n` ticks of `symbol` on `day`, one a second from 09:30:00.
   void AddTickCount(TDateTime day, int n, const std::string& symbol = "0005") {
