@@ -4,17 +4,6 @@
 
 namespace morvane::host {
 
-namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
-
 const std::string* HttpRequest::Header(std::string_view name) const {
   for (const auto& [key, value] : headers) {
     if (EqualsIgnoringCase(key, name)) return &value;
@@ -34,8 +23,8 @@ void SplitTarget(std::string_view target, std::string* path, std::string* query)
   path->clear();
   for (size_t i = 0; i < raw_path.size(); ++i) {
     const char c = raw_path[i];
-    const int hi = c == '%' && i + 2 < raw_path.size() ? HexValue(raw_path[i + 1]) : -1;
-    const int lo = hi >= 0 ? HexValue(raw_path[i + 2]) : -1;
+    const int hi = c == '%' && i + 2 < raw_path.size() ? HexDigitValue(raw_path[i + 1]) : -1;
+    const int lo = hi >= 0 ? HexDigitValue(raw_path[i + 2]) : -1;
     // A decoded NUL would cut the path short for the extension, which
     // reads it as a C string: it stays escaped.
     if (lo >= 0 && (hi | lo) != 0) {

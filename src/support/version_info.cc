@@ -14,17 +14,6 @@ std::atomic<const VersionSource*> g_test_source{nullptr};
 
 constexpr std::string_view kMagicRecord = "MORVANE-VERSION=1";
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  c = LowerAscii(c);
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  return -1;
-}
-
 // The first language/code-page pair of a translation value, or 0 when the
 // value is shorter than one pair.
 uint32_t FirstTranslation(std::string_view value) {
@@ -36,7 +25,7 @@ uint32_t FirstTranslation(std::string_view value) {
   }
   uint32_t id = 0;
   for (std::size_t i = 0; i < 8; ++i) {
-    const int d = HexDigit(value[i]);
+    const int d = HexDigitValue(value[i]);
     if (d < 0) {
       return 0;
     }

@@ -9,13 +9,6 @@ namespace morvane {
 
 namespace {
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 [[noreturn]] void RaiseBadEscape(size_t position) {
   throw EConvertError("Malformed %XX escape in request field at position " +
                       std::to_string(position));
@@ -58,8 +51,8 @@ std::string HTTPDecode(std::string_view text) {
       // Both characters must be hexadecimal digits; a "%" too close to the
       // end has no decoding at all and is refused the same way.
       if (i + 2 >= text.size()) RaiseBadEscape(i);
-      const int hi = HexValue(text[i + 1]);
-      const int lo = HexValue(text[i + 2]);
+      const int hi = HexDigitValue(text[i + 1]);
+      const int lo = HexDigitValue(text[i + 2]);
       if (hi < 0 || lo < 0) RaiseBadEscape(i);
       out.push_back(static_cast<char>(hi * 16 + lo));
       i += 2;
