@@ -8,6 +8,9 @@ namespace morvane::db {
 void Cursor::Seek(std::span<const TTable::KeyValue>) {
   throw EDatabaseError("This data set has no index to search");
 }
+void Cursor::SeekBackward(std::span<const TTable::KeyValue>) {
+  throw EDatabaseError("This data set has no index to search");
+}
 
 TDataSet::TDataSet() = default;
 

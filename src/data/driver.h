@@ -38,6 +38,10 @@ class Cursor {
   // Repositions so that the next Fetch reads the first row whose index key is
   // at or after `key` (a prefix of the index columns). Tables only.
   virtual void Seek(std::span<const TTable::KeyValue> key);
+  // Repositions so that the next Fetch reads the last row whose index key is
+  // at or before `key` (a prefix: the last row of that prefix), and the
+  // Fetches after it walk towards the first row. Tables only.
+  virtual void SeekBackward(std::span<const TTable::KeyValue> key);
   // The number of rows of the whole result, independent of the position.
   virtual int64_t RecordCount() = 0;
 };

@@ -330,6 +330,12 @@ class TTable : public TDataSet {
   // index does (SymbolTime ignores letter case in Symbol). Requires: Active.
   using KeyValue = std::variant<std::string, TDateTime>;
   void FindNearest(const std::vector<KeyValue>& key);
+  // Positions on the last row whose index key is at or before `key` (a
+  // prefix given: the last row of that prefix), else at the end; Next then
+  // steps towards the first row, and Eof is true past it. One index probe,
+  // however many rows lie before the key. FindNearest turns forward again.
+  // Requires: Active.
+  void FindPrior(const std::vector<KeyValue>& key);
 
  protected:
   std::unique_ptr<Cursor> MakeCursor() override;

@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -15,7 +16,11 @@ namespace morvane::db {
 namespace {
 
 // Rows fetched per round trip from a server-side cursor.
-constexpr int kFetchRows = 1000;
+// Rows are fetched from a server cursor in batches that start small (a seek
+// that wants one row, as the delayed quote does, moves a few rows) and double
+// up to the largest, so that a long history takes few round trips.
+constexpr int kFirstFetchRows = 64;
+constexpr int kMaxFetchRows = 8192;
 
 // Type OIDs of the built-in types (pg_type.dat).
 enum : Oid {
@@ -134,6 +139,7 @@ class PgCursor : public Cursor {
   bool Fetch(std::span<TField* const> fields) override;
   int64_t RecordCount() override;
   void Seek(std::span<const TTable::KeyValue> key) override;
+  void SeekBackward(std::span<const TTable::KeyValue> key) override;
   // Tables: the index key columns that Seek compares.
   void SetKey(std::string table, std::vector<std::string> key) {
     table_ = std::move(table);
@@ -141,10 +147,13 @@ class PgCursor : public Cursor {
   }
 
  private:
-  void Declare(const std::string& sql, const TextParams& params);
+  // Declares the server cursor; reads `first_batch` rows at once (none: the
+  // first Fetch reads them).
+  void Declare(const std::string& sql, const TextParams& params, int first_batch);
   void CloseServerCursor();
   void FetchBatch();
-  std::string OrderBy() const;
+  void SeekTo(std::span<const TTable::KeyValue> key, bool backward);
+  std::string OrderBy(bool backward = false) const;
 
   PgConnection* conn_;
   std::string select_;
@@ -154,6 +163,7 @@ class PgCursor : public Cursor {
   Result batch_;
   int row_ = 0;
   int rows_ = 0;
+  int next_batch_ = kFirstFetchRows;
   bool last_batch_ = false;
   std::vector<ColumnInfo> columns_;
   std::string table_;
@@ -389,11 +399,12 @@ PgCursor::~PgCursor() {
   }
 }
 
-std::string PgCursor::OrderBy() const {
+std::string PgCursor::OrderBy(bool backward) const {
   std::string order;
   for (const std::string& k : key_) {
     order += order.empty() ? " ORDER BY " : ", ";
     order += PgIdentifier(k);
+    if (backward) order += " DESC";
   }
   return order;
 }
@@ -401,21 +412,39 @@ std::string PgCursor::OrderBy() const {
 void PgCursor::Start() {
   TextParams p;
   for (const TParam& v : params_) p.Add(&v);
-  Declare(select_ + OrderBy(), p);
+  // The first batch also describes the columns. A table is mostly sought
+  // right after it opens, so it reads one row here, not rows it throws away.
+  Declare(select_ + OrderBy(), p, key_.empty() ? 1000 : 1);
   columns_.clear();
   for (int i = 0; i < PQnfields(batch_.r); ++i) {
     columns_.push_back({PQfname(batch_.r, i), TypeOf(PQftype(batch_.r, i))});
   }
 }
 
-void PgCursor::Declare(const std::string& sql, const TextParams& params) {
-  CloseServerCursor();
-  conn_->EnterCursor();
+void PgCursor::Declare(const std::string& sql, const TextParams& params, int first_batch) {
+  if (declared_ && !conn_->TxFailed()) {
+    // A seek replaces the cursor inside the same read transaction: one
+    // statement less each way, and the rows all come from one snapshot.
+    const std::string old = name_;
+    batch_ = Result();
+    rows_ = row_ = 0;
+    conn_->Exec("CLOSE " + old);
+  } else {
+    CloseServerCursor();
+    conn_->EnterCursor();
+  }
   declared_ = true;
   name_ = conn_->NextName("morvane_c");
   conn_->Exec("DECLARE " + name_ + " NO SCROLL CURSOR FOR " + sql, params);
   last_batch_ = false;
-  FetchBatch();
+  next_batch_ = first_batch;
+  if (first_batch > 0) {
+    FetchBatch();
+  } else {
+    batch_ = Result();
+    rows_ = row_ = 0;
+    next_batch_ = kFirstFetchRows;
+  }
 }
 
 void PgCursor::CloseServerCursor() {
@@ -430,10 +459,12 @@ void PgCursor::CloseServerCursor() {
 }
 
 void PgCursor::FetchBatch() {
-  batch_ = conn_->Exec("FETCH FORWARD " + std::to_string(kFetchRows) + " FROM " + name_);
+  const int wanted = next_batch_;
+  next_batch_ = std::clamp(wanted * 2, kFirstFetchRows, kMaxFetchRows);
+  batch_ = conn_->Exec("FETCH FORWARD " + std::to_string(wanted) + " FROM " + name_);
   rows_ = PQntuples(batch_.r);
   row_ = 0;
-  last_batch_ = rows_ < kFetchRows;
+  last_batch_ = rows_ < wanted;
 }
 
 bool PgCursor::Fetch(std::span<TField* const> fields) {
@@ -501,7 +532,10 @@ int64_t PgCursor::RecordCount() {
   return std::strtoll(PQgetvalue(r.r, 0, 0), nullptr, 10);
 }
 
-void PgCursor::Seek(std::span<const TTable::KeyValue> key) {
+void PgCursor::Seek(std::span<const TTable::KeyValue> key) { SeekTo(key, false); }
+void PgCursor::SeekBackward(std::span<const TTable::KeyValue> key) { SeekTo(key, true); }
+
+void PgCursor::SeekTo(std::span<const TTable::KeyValue> key, bool backward) {
   if (key_.empty()) throw EDatabaseError("Table '" + table_ + "' is read without an index");
   const size_t k = std::min(key.size(), key_.size());
   std::string lhs, rhs;
@@ -526,9 +560,10 @@ void PgCursor::Seek(std::span<const TTable::KeyValue> key) {
     }
   }
   for (const std::string& t : text) p.AddText(t.c_str());
-  const std::string where = k == 0 ? "" : " WHERE (" + lhs + ") >= (" + rhs + ")";
+  const char* const op = backward ? " <= " : " >= ";
+  const std::string where = k == 0 ? "" : " WHERE (" + lhs + ")" + op + "(" + rhs + ")";
   // One key column: a row of one value is just the value.
-  Declare(select_ + (k == 1 ? " WHERE " + lhs + " >= $1" : where) + OrderBy(), p);
+  Declare(select_ + (k == 1 ? " WHERE " + lhs + op + "$1" : where) + OrderBy(backward), p, 0);
 }
 
 PgStatement::PgStatement(PgConnection* conn, const std::string& sql)

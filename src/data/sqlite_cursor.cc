@@ -43,10 +43,12 @@ std::string Collate(const IndexColumn& k) {
   return " COLLATE " + k.collation;
 }
 
-std::string OrderBy(const std::vector<IndexColumn>& key) {
+std::string OrderBy(const std::vector<IndexColumn>& key,
+                    SeekDirection direction = SeekDirection::kForward) {
+  const char* const desc = direction == SeekDirection::kBackward ? " DESC" : "";
   std::string order;
   for (const IndexColumn& k : key)
-    order += (order.empty() ? " ORDER BY " : ", ") + Quote(k.name) + Collate(k);
+    order += (order.empty() ? " ORDER BY " : ", ") + Quote(k.name) + Collate(k) + desc;
   return order;
 }
 
@@ -291,21 +293,32 @@ class SqliteTableCursor : public SqliteCursor {
   }
 
   void Seek(std::span<const TTable::KeyValue> key) override {
+    SeekTo(key, SeekDirection::kForward);
+  }
+  void SeekBackward(std::span<const TTable::KeyValue> key) override {
+    SeekTo(key, SeekDirection::kBackward);
+  }
+
+ private:
+  void SeekTo(std::span<const TTable::KeyValue> key, SeekDirection direction) {
     if (key_.empty()) throw EDatabaseError("Table '" + table_ + "' is read without an index");
     const size_t k = std::min(key.size(), key_.size());
-    if (k == 0) {
+    const bool back = direction == SeekDirection::kBackward;
+    if (k == 0 && !back) {
       sqlite3_reset(main_.s);
       current_ = main_.s;
       done_ = false;
       return;
     }
-    if (seek_.size() < k) seek_.resize(k);
-    std::unique_ptr<Stmt>& st = seek_[k - 1];
+    std::vector<std::unique_ptr<Stmt>>& kept = back ? seek_back_ : seek_;
+    if (kept.size() <= k) kept.resize(k + 1);
+    std::unique_ptr<Stmt>& st = kept[k];
     if (!st) {
       // A row-value comparison over a prefix of the index lets SQLite start
-      // the scan at the key instead of reading the table from its top.
+      // the scan at the key instead of reading the table from its top (or,
+      // backwards, from its end).
       st = std::make_unique<Stmt>();
-      PrepareStmt(alias_, db_, SeekSql(table_, key_, k), st.get(), StmtLife::kKept);
+      PrepareStmt(alias_, db_, SeekSql(table_, key_, k, direction), st.get(), StmtLife::kKept);
     }
     sqlite3_reset(st->s);
     for (size_t i = 0; i < k; ++i) BindKey(st->s, static_cast<int>(i + 1), key_[i].type, key[i]);
@@ -313,7 +326,6 @@ class SqliteTableCursor : public SqliteCursor {
     done_ = false;
   }
 
- private:
   static void BindKey(sqlite3_stmt* s, int i, FieldType type, const TTable::KeyValue& v) {
     if (const auto* text = std::get_if<std::string>(&v)) {
       sqlite3_bind_text(s, i, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
@@ -342,7 +354,8 @@ class SqliteTableCursor : public SqliteCursor {
 
   std::string table_;
   std::vector<IndexColumn> key_;
-  std::vector<std::unique_ptr<Stmt>> seek_;  // by key length - 1
+  std::vector<std::unique_ptr<Stmt>> seek_;       // by key length
+  std::vector<std::unique_ptr<Stmt>> seek_back_;  // the same, backwards
 };
 
 class SqliteStatement : public Statement {
@@ -374,7 +387,8 @@ class SqliteStatement : public Statement {
 
 }  // namespace
 
-std::string SeekSql(const std::string& table, const std::vector<IndexColumn>& key, size_t k) {
+std::string SeekSql(const std::string& table, const std::vector<IndexColumn>& key, size_t k,
+                    SeekDirection direction) {
   // The collation goes on the value side: SQLite then still recognises the
   // bare columns as the index's and seeks instead of scanning.
   std::string lhs, rhs;
@@ -382,7 +396,9 @@ std::string SeekSql(const std::string& table, const std::vector<IndexColumn>& ke
     lhs += (i ? ", " : "") + Quote(key[i].name);
     rhs += (i ? ", ?" : "?") + std::to_string(i + 1) + Collate(key[i]);
   }
-  return "SELECT * FROM " + Quote(table) + " WHERE (" + lhs + ") >= (" + rhs + ")" + OrderBy(key);
+  const char* const op = direction == SeekDirection::kBackward ? ") <= (" : ") >= (";
+  const std::string where = k == 0 ? "" : " WHERE (" + lhs + op + rhs + ")";
+  return "SELECT * FROM " + Quote(table) + where + OrderBy(key, direction);
 }
 
 std::unique_ptr<Cursor> MakeQueryCursor(const std::string& alias, DbPtr db, const std::string& sql,

@@ -58,8 +58,11 @@ std::unique_ptr<Cursor> MakeQueryCursor(const std::string& alias, DbPtr db, cons
 std::unique_ptr<Cursor> MakeTableCursor(const std::string& alias, DbPtr db,
                                         const std::string& table, std::vector<IndexColumn> key);
 // The statement that finds the first row at or after a key of the first `k`
-// columns of `key`, in index order.
-std::string SeekSql(const std::string& table, const std::vector<IndexColumn>& key, size_t k);
+// columns of `key`, in index order; kBackward: the last row at or before it,
+// in reverse index order.
+enum class SeekDirection { kForward, kBackward };
+std::string SeekSql(const std::string& table, const std::vector<IndexColumn>& key, size_t k,
+                    SeekDirection direction = SeekDirection::kForward);
 
 std::unique_ptr<Statement> MakeStatement(const std::string& alias, DbPtr db,
                                          const std::string& sql);

@@ -25,4 +25,10 @@ void TTable::FindNearest(const std::vector<KeyValue>& key) {
   ReadCurrent();
 }
 
+void TTable::FindPrior(const std::vector<KeyValue>& key) {
+  if (!Active()) throw EDatabaseError("Cannot perform this operation on a closed data set");
+  cursor_->SeekBackward(key);
+  ReadCurrent();
+}
+
 }  // namespace morvane::db

@@ -2,6 +2,7 @@
 #include "data/day_tables.h"
 #include "data/symbol_lookup.h"
 #include "generators/history_generators.h"
+#include "support/ascii_text.h"
 #include "support/clock.h"
 
 namespace morvane {
@@ -13,6 +14,8 @@ namespace {
 // weekends is far beyond any real market's closure.
 constexpr int kMaxDaysWithoutTable = 31;
 
+constexpr TDateTime kOneMillisecond = 1.0 / (24 * 60 * 60 * 1000);
+
 // The last tick of the product read so far.
 struct HeldTick {
   TDateTime time = 0;  // 0: none found (a tick stamped 00:00:00 counts as none)
@@ -20,18 +23,31 @@ struct HeldTick {
   int64_t bid_size = 0, offer_size = 0, volume = 0;
 };
 
-// Reads the product's rows of the open day table from its first row on,
-// while the symbol matches exactly and (when `cut_off` is given) the time is
-// not later than it; each row replaces the held values.
+// Holds the product's last row of the open day table, or its last row at or
+// before `cut_off` when one is given. One backward probe of the index finds
+// it, however many ticks the product has that day. The index ignores letter
+// case, so rows of another spelling of the symbol are stepped over; a row
+// stamped later than the cut-off by the float comparison (the probe's key is
+// the cut-off's text, a millisecond later) is stepped over too.
 void ReadLastTick(THistData& m, const std::string& symbol, const TDateTime* cut_off,
                   HeldTick& held) {
   db::TTable& table = m.HistTable;
   table.Open();
-  table.FindNearest({symbol});
+  if (cut_off != nullptr && *cut_off < 0) {  // before 01:00: nothing of today counts
+    table.Close();
+    return;
+  }
+  if (cut_off == nullptr) {
+    table.FindPrior({symbol});
+  } else {
+    table.FindPrior({symbol, *cut_off + kOneMillisecond});
+  }
   for (; !table.Eof(); table.Next()) {
-    if (m.HistTableSymbol->TextView() != symbol) break;
+    const std::string_view row_symbol = m.HistTableSymbol->TextView();
+    if (!EqualsIgnoringCase(row_symbol, symbol)) break;
+    if (row_symbol != symbol) continue;
     const TDateTime time = m.HistTableTime->AsDateTime();
-    if (cut_off != nullptr && time > *cut_off) break;
+    if (cut_off != nullptr && time > *cut_off) continue;
     held.time = time;
     held.bid = m.HistTableBid->AsFloat();
     held.offer = m.HistTableOffer->AsFloat();
@@ -39,6 +55,7 @@ void ReadLastTick(THistData& m, const std::string& symbol, const TDateTime* cut_
     held.bid_size = m.HistTableBidSize->AsLargeInt();
     held.offer_size = m.HistTableOfferSize->AsLargeInt();
     held.volume = m.HistTableVolume->AsLargeInt();
+    break;
   }
   table.Close();
 }

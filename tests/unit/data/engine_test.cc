@@ -87,6 +87,26 @@ TEST_P(EngineTest, FindNearestSeeksAlongTheIndex) {
   table_.Next();
   EXPECT_EQ(Here(), "C@10:00:00");
   EXPECT_EQ(table_.FieldByName("Price").AsFloat(), 3.5);
+
+  // Backwards: the last row at or before the key, then towards the first.
+  const Case back[] = {
+      {{std::string("a"), T(9, 30, 0)}, "A@09:30:00"},       // at the key, case ignored
+      {{std::string("A"), T(9, 15, 0)}, "a@09:00:00"},       // before it
+      {{std::string("b")}, "B@10:00:00"},                    // symbol only: its last row
+      {{std::string("C"), T(10, 0, 0, 499)}, "B@10:00:00"},  // milliseconds count
+      {{std::string("ZZZ")}, "C@10:00:00"},
+      {{std::string("0")}, "EOF"},  // before everything
+  };
+  for (const Case& c : back) {
+    table_.FindPrior(c.key);
+    EXPECT_EQ(Here(), c.expect);
+  }
+  table_.FindPrior({std::string("b"), T(9, 0, 0)});
+  std::vector<std::string> rows;
+  for (; !table_.Eof(); table_.Next()) rows.push_back(Here());
+  EXPECT_EQ(rows, (std::vector<std::string>{"b@08:00:00", "A@09:30:00", "a@09:00:00"}));
+  table_.FindNearest({std::string("C")});  // forward again
+  EXPECT_EQ(Here(), "C@10:00:00");
 }
 
 TEST_P(EngineTest, RowCountTestAnswersTenVersusEleven) {

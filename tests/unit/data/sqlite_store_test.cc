@@ -60,8 +60,10 @@ TEST_P(SqliteStoreTest, SeekUsesTheSymbolTimeIndex) {
   ASSERT_EQ(sqlite3_open((dir_ / "store.db").c_str(), &raw), SQLITE_OK);
   const std::vector<sqlite::IndexColumn> key = {{"Symbol", "NOCASE", FieldType::kText},
                                                 {"Time", "BINARY", FieldType::kTime}};
-  for (size_t k = 1; k <= 2; ++k) {
-    const std::string sql = "EXPLAIN QUERY PLAN " + sqlite::SeekSql("hist030509", key, k);
+  for (size_t i = 0; i < 4; ++i) {
+    const size_t k = 1 + i % 2;
+    const auto dir = i < 2 ? sqlite::SeekDirection::kForward : sqlite::SeekDirection::kBackward;
+    const std::string sql = "EXPLAIN QUERY PLAN " + sqlite::SeekSql("hist030509", key, k, dir);
     sqlite3_stmt* st = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(raw, sql.c_str(), -1, &st, nullptr), SQLITE_OK) << sql;
     std::string plan;
