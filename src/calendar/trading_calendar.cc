@@ -58,7 +58,7 @@ void LoadHolidays(Calendar& cal, int year, const TIniFile* settings) {
   cal.holidays.clear();
   try {
     const std::string section = HolidaySection(year);
-    std::unique_ptr<TIniFile> looked_up;
+    std::shared_ptr<const TIniFile> looked_up;
     if (settings == nullptr) {
       looked_up = omsIniFile();
       settings = looked_up.get();
@@ -121,7 +121,7 @@ void InitialHolidayList() {
       return;
     }
   }
-  std::unique_ptr<TIniFile> settings;
+  std::shared_ptr<const TIniFile> settings;
   std::string failure;
   try {
     settings = omsIniFile();

@@ -8,6 +8,7 @@
 #include "support/ascii_text.h"
 #include "support/error.h"
 #include "support/ini_file.h"
+#include "support/ini_file_cache.h"
 #include "support/settings_location.h"
 
 namespace morvane::db {
@@ -60,7 +61,8 @@ AliasConfig LookUpAlias(const std::string& name) {
     throw EDatabaseError("Unknown alias '" + name + "': alias file " + file.string() +
                          " does not exist");
   }
-  const TIniFile ini(file.string());
+  const std::shared_ptr<const TIniFile> kept = ReadIniCached(file.string());
+  const TIniFile& ini = *kept;
   if (ini.ReadSectionValues(name).empty()) {
     throw EDatabaseError("Unknown alias '" + name + "' (not in " + file.string() + ")");
   }

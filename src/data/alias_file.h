@@ -14,8 +14,9 @@
 // otherwise "aliases.ini" in the current directory, then in the directory of
 // the library holding this code, then in the system configuration directory
 // ($MORVANE_SYSCONFDIR, else /etc/morvane). Unlike the settings file, an alias
-// file is never downloaded. It is read afresh on every lookup,
-// so an edited file takes effect at the next connect.
+// file is never downloaded. Every lookup sees the file as it is then (it is
+// parsed again whenever it changed: ini_file_cache.h), so an edited file takes
+// effect at the next connect.
 #ifndef MORVANE_DATA_ALIAS_FILE_H_
 #define MORVANE_DATA_ALIAS_FILE_H_
 

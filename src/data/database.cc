@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "data/alias_file.h"
+#include "data/connection_pool.h"
 #include "data/driver.h"
 #include "data/engine.h"
 #include "support/ascii_text.h"
@@ -23,6 +24,21 @@ bool ParamValue(const std::vector<std::string>& params, std::string_view name, s
   return false;
 }
 
+// Everything a link is made from, as the pool's key. Fields are separated by
+// a byte that none of them can hold.
+std::string PoolKey(const AliasConfig& alias, const Login& login, bool read_only, bool create) {
+  std::string key;
+  for (const std::string& part :
+       {std::string(alias.driver == DriverKind::kSqlite ? "SQLITE" : "POSTGRES"),
+        alias.path.string(), std::string(alias.directory ? "dir" : "file"), alias.conninfo,
+        std::string(login.given ? "login" : "-"), login.user, login.password,
+        std::string(read_only ? "ro" : "rw"), std::string(create ? "create" : "-")}) {
+    key += part;
+    key += '\0';
+  }
+  return key;
+}
+
 }  // namespace
 
 TDatabase::TDatabase() = default;
@@ -42,24 +58,37 @@ void TDatabase::Connect(bool by_data_set) {
     throw EDatabaseError("Database '" + database_name_ + "' names no alias");
   }
   const AliasConfig alias = LookUpAlias(alias_);
-  if (alias.driver == DriverKind::kSqlite) {
-    link_ = OpenSqliteConnection(alias, read_only_, create_store_);
-  } else {
-    Login login;
+  Login login;
+  if (alias.driver == DriverKind::kPostgres) {
     const bool has_user = ParamValue(params_, "USER NAME", &login.user);
     const bool has_password = ParamValue(params_, "PASSWORD", &login.password);
     login.given = has_user || has_password;
-    link_ = OpenPostgresConnection(alias, login, read_only_);
+  }
+  pool_key_ = PoolKey(alias, login, read_only_, create_store_);
+  link_ = ConnectionPool::Process().Take(pool_key_);
+  if (!link_) {
+    link_ = alias.driver == DriverKind::kSqlite
+                ? OpenSqliteConnection(alias, read_only_, create_store_)
+                : OpenPostgresConnection(alias, login, read_only_);
   }
   opened_by_data_set_ = by_data_set;
 }
 
-void TDatabase::Close() {
+void TDatabase::CloseDataSets() {
   // Cursors and prepared statements belong to the link; they go first.
   for (TDataSet* ds : data_sets_) {
     ds->Close();
     ds->ReleaseStatements();
   }
+}
+
+void TDatabase::Close() {
+  CloseDataSets();
+  if (link_) ConnectionPool::Process().Give(pool_key_, std::move(link_));
+}
+
+void TDatabase::Discard() {
+  CloseDataSets();
   link_.reset();
 }
 
@@ -113,7 +142,7 @@ void TDatabase::DataSetClosed() {
                                     [](const TDataSet* ds) { return ds->Active(); });
   if (!any_open) {
     for (TDataSet* ds : data_sets_) ds->ReleaseStatements();
-    link_.reset();
+    ConnectionPool::Process().Give(pool_key_, std::move(link_));
   }
 }
 

@@ -75,6 +75,15 @@ class Connection {
   virtual void Rollback() = 0;
   virtual bool InTransaction() const = 0;
 
+  // Whether the link, now that its cursors and statements are gone, may be
+  // kept for a later open of the same store: outside a transaction and not
+  // known to be broken.
+  virtual bool Reusable() = 0;
+  // Called when a kept link is taken again: drops what went stale while it
+  // waited (files replaced under their paths) and says whether the link can
+  // still be used (false: a server closed it).
+  virtual bool Revalidate() = 0;
+
   virtual bool TableExists(const std::string& table) = 0;
   virtual bool HasMoreRowsThan(const std::string& table, int64_t n) = 0;
   // Reads `table` in the order of index `index` (empty: the store's order).

@@ -218,9 +218,14 @@ class TDatabase {
   // Connects (no-op when connected): looks the alias up in the alias file
   // afresh and logs in. Raises EDatabaseError naming the alias.
   void Open();
-  // Closes every data set bound to this database, then drops the link; data
-  // sets reconnect it on their next Open.
+  // Closes every data set bound to this database, then lets the link go;
+  // data sets reconnect it on their next Open. A link that is idle and
+  // healthy is kept in the process's pool (connection_pool.h) for the next
+  // Open of the same store; Connected() is false either way.
   void Close();
+  // As Close, but the link is closed for good: for a link that failed, so
+  // that the next Open makes a new one.
+  void Discard();
   bool Connected() const;
 
   // The driver's name, "SQLITE" or "POSTGRES" (connects first).
@@ -243,6 +248,7 @@ class TDatabase {
 
  private:
   void Connect(bool by_data_set);
+  void CloseDataSets();
   std::string alias_;
   std::string database_name_;
   std::string session_name_;
@@ -253,6 +259,7 @@ class TDatabase {
   bool opened_by_data_set_ = false;
   std::vector<TDataSet*> data_sets_;
   std::unique_ptr<Connection> link_;
+  std::string pool_key_;  // what link_ was made from (connection_pool.h)
 };
 
 // Common face of TTable, TQuery and TStoredProc. Open stands on the first row;

@@ -110,7 +110,7 @@ THistData::~THistData() {
 void THistData::WebModuleCreate() {
   // One look-up and one read of the settings file serve the whole creation:
   // the calendar, the logins and the private connection.
-  std::unique_ptr<TIniFile> settings;
+  std::shared_ptr<const TIniFile> settings;
   try {
     settings = omsIniFile("");
   } catch (...) {

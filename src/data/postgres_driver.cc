@@ -1,6 +1,7 @@
 #include "data/postgres_driver.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
 #include <array>
@@ -230,6 +231,22 @@ class PgConnection : public Connection {
   void Commit() override { EndUserTx("COMMIT"); }
   void Rollback() override { EndUserTx("ROLLBACK"); }
   bool InTransaction() const override { return user_tx_; }
+
+  bool Reusable() override {
+    return !user_tx_ && open_cursors_ == 0 && PQstatus(conn_) == CONNECTION_OK &&
+           PQtransactionStatus(conn_) == PQTRANS_IDLE;
+  }
+
+  bool Revalidate() override {
+    // An idle link has nothing to read. Anything there is almost always the
+    // server saying goodbye (a shutdown or restart ends every session with
+    // an error and closes the socket), which libpq only notices once it
+    // reads; the rare harmless message (a setting reloaded) costs only a
+    // new login.
+    pollfd p{PQsocket(conn_), POLLIN, 0};
+    if (p.fd < 0 || ::poll(&p, 1, 0) != 0) return false;
+    return PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE;
+  }
 
   bool TableExists(const std::string& table) override {
     TextParams p;
@@ -532,8 +549,12 @@ int64_t PgCursor::RecordCount() {
   return std::strtoll(PQgetvalue(r.r, 0, 0), nullptr, 10);
 }
 
-void PgCursor::Seek(std::span<const TTable::KeyValue> key) { SeekTo(key, false); }
-void PgCursor::SeekBackward(std::span<const TTable::KeyValue> key) { SeekTo(key, true); }
+void PgCursor::Seek(std::span<const TTable::KeyValue> key) {
+  SeekTo(key, false);
+}
+void PgCursor::SeekBackward(std::span<const TTable::KeyValue> key) {
+  SeekTo(key, true);
+}
 
 void PgCursor::SeekTo(std::span<const TTable::KeyValue> key, bool backward) {
   if (key_.empty()) throw EDatabaseError("Table '" + table_ + "' is read without an index");

@@ -26,8 +26,29 @@ std::string Quote(std::string_view ident) {
                        " (alias '" + alias + "')");
 }
 
+Stmt::~Stmt() {
+  if (s == nullptr) return;
+  if (home == nullptr || home->idle.size() >= kMaxIdleStatements) {
+    sqlite3_finalize(s);
+    return;
+  }
+  // Bound text may point into memory that is about to go.
+  sqlite3_reset(s);
+  sqlite3_clear_bindings(s);
+  home->idle.emplace(std::move(sql), s);
+}
+
 void PrepareStmt(const std::string& alias, const DbPtr& db, const std::string& sql, Stmt* out,
                  StmtLife life) {
+  if (life == StmtLife::kKept) {
+    out->home = db.get();
+    out->sql = sql;
+    if (const auto it = db->idle.find(sql); it != db->idle.end()) {
+      out->s = it->second;
+      db->idle.erase(it);
+      return;
+    }
+  }
   const unsigned flags = life == StmtLife::kKept ? SQLITE_PREPARE_PERSISTENT : 0;
   if (sqlite3_prepare_v3(db->handle, sql.c_str(), static_cast<int>(sql.size()), flags, &out->s,
                          nullptr) != SQLITE_OK) {

@@ -4,9 +4,11 @@
 #define MORVANE_DATA_SQLITE_CURSOR_H_
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "data/driver.h"
@@ -19,25 +21,44 @@ std::string Quote(std::string_view ident);
 struct Db {
   sqlite3* handle = nullptr;
   std::string file;
+  dev_t dev = 0;  // the file's identity when it was opened
+  ino_t ino = 0;
   bool in_tx = false;
-  ~Db() { sqlite3_close_v2(handle); }
+  // Statements that were prepared to be run again (StmtLife::kKept) and are
+  // not in use, by their SQL text: the next PrepareStmt of the same text
+  // takes one instead of compiling it again. A request opens the same few
+  // statements every time, and compiling them cost more than running them.
+  std::unordered_multimap<std::string, sqlite3_stmt*> idle;
+  ~Db() {
+    for (auto& [sql, s] : idle) sqlite3_finalize(s);
+    sqlite3_close_v2(handle);
+  }
 };
 using DbPtr = std::shared_ptr<Db>;
 
+// The most idle statements a file keeps; more are finalized.
+constexpr size_t kMaxIdleStatements = 64;
+
 [[noreturn]] void Fail(const std::string& alias, sqlite3* db, const std::string& what);
 
-// A prepared statement, finalized with its owner.
+// A prepared statement, finalized with its owner, or (when it is to be run
+// again) reset and handed back to its file's idle statements. Requires: the
+// Db it was prepared on outlives it (cursors hold their DbPtr as a member
+// declared before their statements).
 struct Stmt {
   sqlite3_stmt* s = nullptr;
+  Db* home = nullptr;  // set for a statement that goes back to home->idle
+  std::string sql;
   Stmt() = default;
   Stmt(const Stmt&) = delete;
   Stmt& operator=(const Stmt&) = delete;
-  ~Stmt() { sqlite3_finalize(s); }
+  ~Stmt();
 };
 
 // How long a prepared statement lives: kOnce for a statement stepped once and
 // finalized, kKept for one that is reset and run again (SQLite then keeps it
-// out of its short-lived lookaside memory).
+// out of its short-lived lookaside memory, and the file keeps it for the
+// next statement of the same text).
 enum class StmtLife { kOnce, kKept };
 
 void PrepareStmt(const std::string& alias, const DbPtr& db, const std::string& sql, Stmt* out,

@@ -1,6 +1,7 @@
 #include "data/sqlite_driver.h"
 
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <map>
@@ -84,6 +85,22 @@ class SqliteConnection : public Connection {
   void Rollback() override { EndTransaction("ROLLBACK"); }
   bool InTransaction() const override { return in_tx_; }
 
+  bool Reusable() override {
+    if (in_tx_ || (main_ && main_->in_tx)) return false;
+    for (auto& [name, db] : tables_) {
+      if (db->in_tx) return false;
+    }
+    return true;
+  }
+
+  bool Revalidate() override {
+    // A file replaced under its path (a store rebuilt and renamed into
+    // place) must be read afresh, not through the old file this link holds.
+    if (main_ && !SameFile(*main_)) return false;
+    std::erase_if(tables_, [](const auto& entry) { return !SameFile(*entry.second); });
+    return true;
+  }
+
   bool TableExists(const std::string& table) override {
     const DbPtr db = ForTable(table, false);
     return db != nullptr && HasTable(db, table);
@@ -95,7 +112,7 @@ class SqliteConnection : public Connection {
     // Counting at most n + 1 rows keeps the answer cheap on a day's table.
     PrepareStmt(alias_.name, db,
                 "SELECT count(*) FROM (SELECT 1 FROM " + Quote(table) + " LIMIT ?1)", &st,
-                StmtLife::kOnce);
+                StmtLife::kKept);
     sqlite3_bind_int64(st.s, 1, n + 1);
     if (sqlite3_step(st.s) != SQLITE_ROW) Fail(alias_.name, db->handle, "Cannot count rows");
     return sqlite3_column_int64(st.s, 0) > n;
@@ -132,6 +149,11 @@ class SqliteConnection : public Connection {
     if (sqlite3_open_v2(db->file.c_str(), &db->handle, flags, nullptr) != SQLITE_OK) {
       Fail(alias_.name, db->handle, "Cannot open database file " + db->file);
     }
+    struct stat st {};
+    if (::stat(db->file.c_str(), &st) == 0) {
+      db->dev = st.st_dev;
+      db->ino = st.st_ino;
+    }
     sqlite3_busy_timeout(db->handle, kBusyTimeoutMs);
     // A product's ticks are spread over a day's table (ticks arrive in time
     // order, reading goes by product): map the file so that following the
@@ -139,6 +161,11 @@ class SqliteConnection : public Connection {
     sqlite3_exec(db->handle, "PRAGMA mmap_size = 1073741824", nullptr, nullptr, nullptr);
     sqlite3_extended_result_codes(db->handle, 1);
     return db;
+  }
+
+  static bool SameFile(const Db& db) {
+    struct stat st {};
+    return ::stat(db.file.c_str(), &st) == 0 && st.st_dev == db.dev && st.st_ino == db.ino;
   }
 
   void Join(const DbPtr& db) {
@@ -222,7 +249,7 @@ class SqliteConnection : public Connection {
     PrepareStmt(alias_.name, db,
                 "SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND name = ?1 "
                 "COLLATE NOCASE",
-                &st, StmtLife::kOnce);
+                &st, StmtLife::kKept);
     sqlite3_bind_text(st.s, 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
     const int rc = sqlite3_step(st.s);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(alias_.name, db->handle, "Cannot read schema");
@@ -246,7 +273,7 @@ class SqliteConnection : public Connection {
         alias_.name, db,
         "SELECT name FROM sqlite_master WHERE type = 'index' AND tbl_name = ?1 COLLATE NOCASE "
         "AND (name = ?2 COLLATE NOCASE OR name = (?1 || '_' || ?2) COLLATE NOCASE)",
-        &find, StmtLife::kOnce);
+        &find, StmtLife::kKept);
     sqlite3_bind_text(find.s, 1, table.c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_text(find.s, 2, index.c_str(), -1, SQLITE_STATIC);
     if (sqlite3_step(find.s) != SQLITE_ROW) {
@@ -257,7 +284,7 @@ class SqliteConnection : public Connection {
     Stmt info;
     PrepareStmt(alias_.name, db,
                 "SELECT name, coll FROM pragma_index_xinfo(?1) WHERE key = 1 ORDER BY seqno", &info,
-                StmtLife::kOnce);
+                StmtLife::kKept);
     sqlite3_bind_text(info.s, 1, found.c_str(), -1, SQLITE_STATIC);
     std::vector<IndexColumn> key;
     while (sqlite3_step(info.s) == SQLITE_ROW) {
@@ -281,7 +308,7 @@ class SqliteConnection : public Connection {
     PrepareStmt(alias_.name, db,
                 std::string("SELECT body FROM ") + kSqliteProcedureTable +
                     " WHERE name = ?1 COLLATE NOCASE",
-                &st, StmtLife::kOnce);
+                &st, StmtLife::kKept);
     sqlite3_bind_text(st.s, 1, name.c_str(), -1, SQLITE_STATIC);
     if (sqlite3_step(st.s) != SQLITE_ROW || sqlite3_column_type(st.s, 0) == SQLITE_NULL) {
       throw EDatabaseError("Stored procedure '" + name + "' not found (alias '" + alias_.name +

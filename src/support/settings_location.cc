@@ -12,6 +12,7 @@
 
 #include "support/error.h"
 #include "support/http_client.h"
+#include "support/ini_file_cache.h"
 #include "support/registry.h"
 
 namespace morvane {
@@ -155,7 +156,7 @@ std::string GetINILocation() {
   return kDownloadedSettingsPath;
 }
 
-std::unique_ptr<TIniFile> omsIniFile(const std::string& name) {
+std::shared_ptr<const TIniFile> omsIniFile(const std::string& name) {
   const std::string n = name.empty() ? std::string(kSettingsFileName) : name;
   // On Windows a name with a directory or drive joined to another directory
   // names no file; here "./" + "sub/x.ini" would, so such names skip the
@@ -169,11 +170,11 @@ std::unique_ptr<TIniFile> omsIniFile(const std::string& name) {
       path += '/';
       path += n;
       if (IsRegularFile(path)) {
-        return std::make_unique<TIniFile>(std::move(path));
+        return ReadIniCached(path);
       }
     }
   }
-  return std::make_unique<TIniFile>(GetINILocation());
+  return std::make_shared<const TIniFile>(GetINILocation());
 }
 
 }  // namespace morvane

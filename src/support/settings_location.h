@@ -36,8 +36,9 @@ std::string SystemConfigDir();
 // Opens the settings file (name empty) or the file `name`, found as above.
 // Raises EInOutError when the lookup falls back to the download and the
 // download cannot be carried out (see SaveDownloadFile). Safe for concurrent
-// use; keeps no state between calls.
-std::unique_ptr<TIniFile> omsIniFile(const std::string& name = "");
+// use. A found file is parsed once and kept while it stays unchanged
+// (ini_file_cache.h); a downloaded one is read afresh every time.
+std::shared_ptr<const TIniFile> omsIniFile(const std::string& name = "");
 
 // The settings-page address built from the registry values (see registry.h):
 // "http://" + (iniServer, or kDefaultDownloadHost when empty) + "/", then

@@ -4,11 +4,13 @@
 // from GetMaxConnection (which also opens the diagnostic log and starts the
 // session identifiers) and registers the data-module class, in that order,
 // before the host can call in. Unloading it (or process exit) destroys the
-// application and with it every data module and its connections, then empties
-// the data module's process-wide texts and closes the log.
+// application and with it every data module and its connections, closes the
+// links kept for reuse, then empties the data module's process-wide texts and
+// closes the log.
 #include <cstdint>
 #include <memory>
 
+#include "data/connection_pool.h"
 #include "data/hist_data.h"
 #include "support/log.h"
 #include "web/extension_abi.h"
@@ -31,6 +33,7 @@ struct Extension {
   }
   ~Extension() {
     app.reset();
+    db::ConnectionPool::Process().Clear();
     ClearDataModuleTexts();
     omsLogClose();
   }

@@ -56,7 +56,7 @@ void RunDailyWithRetry(THistData& m, const HistoryParams& p, const RequestSettin
     } catch (const EDatabaseError& e) {
       m.SetResponse(&response);
       if (m.HistSQLDB.Connected()) close_note += "1";
-      m.HistSQLDB.Close();
+      m.HistSQLDB.Discard();
       if (!m.HistSQLDB.Connected()) close_note += "2";
       LogLine("Exception: " + Escaped(e) + ". Retry " + std::to_string(attempt) +
               ". Close: " + close_note + ".");
@@ -67,8 +67,10 @@ void RunDailyWithRetry(THistData& m, const HistoryParams& p, const RequestSettin
   }
 }
 
+// Runs the generator of the request's mode. `failed` is set when a
+// generator's failure was caught and logged here.
 void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& p,
-              ResponseSink& response) {
+              ResponseSink& response, bool* failed) {
   RecordWriter out(response);
   const std::string& mode = p.mode;
   if (mode == "0") {
@@ -86,6 +88,7 @@ void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& p,
       }
     } catch (const std::exception& e) {
       LogGeneratorFailure(e, "DoGenIntraday", p, false);
+      *failed = true;
     }
   } else if (mode == "4") {
     GenInterval(m, p, s, out);
@@ -97,6 +100,7 @@ void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& p,
         GenInterval3(m, p, s, out);
       } catch (const std::exception& e) {
         LogGeneratorFailure(e, "GenInterval3", p, true);
+        *failed = true;
       }
     } else {
       try {
@@ -105,6 +109,7 @@ void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& p,
         LogLine("Interval Done");
       } catch (const std::exception& e) {
         LogGeneratorFailure(e, "GenInterval4", p, true);
+        *failed = true;
       }
     }
   }
@@ -114,11 +119,17 @@ void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& p,
 // The three named connections are closed on every way out of a request, a
 // failed one included: a module goes back to the pool after the request, and
 // a link left as an error left it (possibly dead) would fail the next request
-// served on that module.
-void CloseConnections(THistData& m) {
+// served on that module. After a success the links wait in the engine's pool
+// for the next request; after a failure they are closed for good, so the
+// next request connects afresh.
+void CloseConnections(THistData& m, bool failed) {
   for (db::TDatabase* d : {&m.PLRDB, &m.HistDB, &m.HistSQLDB}) {
     try {
-      d->Close();
+      if (failed) {
+        d->Discard();
+      } else {
+        d->Close();
+      }
     } catch (const std::exception& e) {
       LogLine(LogStamp(Now()) + "Exception: " + Escaped(e) + " when closing " + d->AliasName());
     }
@@ -129,6 +140,7 @@ void CloseConnections(THistData& m) {
 
 void HistDatagetHistoryAction(THistData& module, TWebRequest& request, TWebResponse& response) {
   module.SetResponse(&response);
+  bool failed = false;
   try {
     const RequestSettings settings = ReadRequestSettings();
     response.SetContentType("text/plain");
@@ -145,13 +157,15 @@ void HistDatagetHistoryAction(THistData& module, TWebRequest& request, TWebRespo
       module.SetResponse(nullptr);
       return;  // nothing was opened
     }
-    Dispatch(module, settings, params, response);
+    Dispatch(module, settings, params, response, &failed);
   } catch (const std::exception& e) {
     LogLine(LogStamp(Now()) + "Exception: " + Escaped(e) + " when HistDatagetHistoryAction");
+    failed = true;
   } catch (...) {
     LogLine(LogStamp(Now()) + "Exception: unknown error when HistDatagetHistoryAction");
+    failed = true;
   }
-  CloseConnections(module);
+  CloseConnections(module, failed);
   module.SetResponse(nullptr);
 }
 

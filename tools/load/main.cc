@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "data/alias_file.h"
+#include "data/connection_pool.h"
 #include "demo_loader.h"
 #include "field_parse.h"
 #include "load_error.h"
@@ -218,6 +219,11 @@ int Run(Args* a) {
 }  // namespace morvane::load
 
 int main(int argc, char** argv) {
+  // Stores are closed before the process ends, not left to the pool that
+  // keeps a server's links between requests.
+  struct CloseKeptLinks {
+    ~CloseKeptLinks() { morvane::db::ConnectionPool::Process().Clear(); }
+  } close_kept_links;
   morvane::load::Args args;
   for (int i = 1; i < argc; ++i) args.items.emplace_back(argv[i]);
   try {

@@ -188,7 +188,7 @@ TEST_F(SettingsLocation, LookupOrderIsRedoneOnEveryCall) {
   EXPECT_EQ(omsIniFile(name)->ReadString("S", "from", ""), "own");
 
   WriteFile(cwd_ / name, "[S]\nfrom=cwd\n");
-  const std::unique_ptr<TIniFile> in_cwd = omsIniFile(name);
+  const std::shared_ptr<const TIniFile> in_cwd = omsIniFile(name);
   EXPECT_EQ(in_cwd->ReadString("S", "from", ""), "cwd");
   EXPECT_EQ(in_cwd->FileName(), "./" + name);
 
@@ -218,7 +218,7 @@ TEST_F(SettingsLocation, NameWithADirectoryIsNeverLookedFor) {
   WriteFile(cwd_ / "sub" / "holidays.ini", "[2004]\nHoliday=01/01\n");
   for (const std::string& name :
        {(cwd_ / "sub" / "holidays.ini").string(), std::string("sub/holidays.ini")}) {
-    const std::unique_ptr<TIniFile> ini = omsIniFile(name);
+    const std::shared_ptr<const TIniFile> ini = omsIniFile(name);
     EXPECT_EQ(ini->FileName(), "./omsurl.ini") << name;
     EXPECT_EQ(ini->ReadString("2004", "Holiday", "none"), "none");
   }
@@ -231,7 +231,7 @@ TEST_F(SettingsLocation, PageAddressFromTheRegistryValues) {
   SetRegistryReaderForTesting(&registry);
   EXPECT_EQ(SettingsPageAddress(), "http://" + server.HostPort() + "/acme/desk7/omsini.htm");
 
-  const std::unique_ptr<TIniFile> ini = omsIniFile();
+  const std::shared_ptr<const TIniFile> ini = omsIniFile();
   EXPECT_EQ(ini->FileName(), "./omsurl.ini");
   EXPECT_EQ(ini->ReadString("MORVANE", "DBUSER", "sa"), "downloaded");
   EXPECT_EQ(server.RequestLines(),
