@@ -432,5 +432,42 @@ TEST_F(BadInput, PipeliningAfterErrors) {
   }
 }
 
+// The product code reaches each store exactly as the request spelled it, as a
+// bound value: SQL text in it is only text, and a zero byte is not where the
+// code ends (PostgreSQL refuses a zero byte in text, as it refuses bytes that
+// are not UTF-8; the request then ends without records).
+class ProductCodeOnEveryStore : public AnswerTest {};
+
+TEST_P(ProductCodeOnEveryStore, IsBoundWhole) {
+  MakeStore();
+  LoadNames();
+  Load("ticks", std::string(kTickHeader) + "2003-03-12,10:00:00,0005,12.5,12.6,12.5,1000,100,5\n");
+  Load("daily",
+       "c_date,stock_code,high,low,closing,shares_traded,turnover\n"
+       "2003-03-12,0005,13,12,12.5,1000,12500\n");
+  Serve("2003-03-14 15:00:00");
+  const bool pg = GetParam() == StoreKind::kPostgres;
+  const std::string dates = "&dateStart=2003/3/12&dateOver=2003/3/12";
+  const std::string daily_not_found = "ERROR|Record not found.|";
+  struct Case {
+    std::string query;
+    std::string answer;
+  };
+  const std::vector<Case> cases = {
+      {"symbol=x%27%20OR%20%271%27%3D%271" + dates, kNoData},
+      {"symbol=x%27%20OR%20%271%27%3D%271&mode=1" + dates, daily_not_found},
+      {"symbol=0005%27%3B%20DROP%20TABLE%20DailySymbol%3B%20--&mode=1" + dates, daily_not_found},
+      {"symbol=0005%00x" + dates, pg ? "" : kNoData},
+      {"symbol=0005%00x&mode=1" + dates, pg ? "" : daily_not_found},
+      {"symbol=0005%ff" + dates, pg ? "" : kNoData},
+      {"symbol=0005&mode=1" + dates, std::string(kNames0005) +
+                                         "TICK|0|2003/3/12|13|12|12.5|1000|12500|\r\n"
+                                         "NOTE|RECORDCOUNT|1|\r\n"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Get(c.query), c.answer) << c.query;
+}
+
+MORVANE_ON_EVERY_STORE(ProductCodeOnEveryStore);
+
 }  // namespace
 }  // namespace morvane::testing
