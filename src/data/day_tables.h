@@ -18,6 +18,21 @@ namespace morvane {
 // "hist" + "yymmdd" of `day`. Days a hundred years apart share a name.
 std::string GetFileName(TDateTime day);
 
+// The most days a walk over the day tables takes in: the fewest days a
+// hundred years can hold (24 leap days). No two days of a span this long
+// share a table name, so a longer span could only read tables it has
+// already read, once more per century, while it looks at every day of
+// thousands of years (a walk from year 1 to 9999 costs seconds of one thread
+// and a data module even when no table exists).
+inline constexpr int32_t kMaxWalkDays = 36524;
+
+// The first day of the latest kMaxWalkDays days up to `date_end` when the
+// range from `date_begin` is longer; `date_begin` otherwise.
+inline TDateTime BoundedWalkBegin(TDateTime date_begin, TDateTime date_end) {
+  const TDateTime earliest = date_end - (kMaxWalkDays - 1);
+  return date_begin < earliest ? earliest : date_begin;
+}
+
 // The start day of a day walk: dateBegin when day_count is 0; otherwise the
 // day, counting back from dateEnd, on which the number of days whose table
 // holds more than 10 rows reaches day_count; the day before dateBegin when the

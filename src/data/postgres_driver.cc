@@ -89,21 +89,27 @@ std::string Trimmed(const char* msg) {
   return s;
 }
 
-// Parameter values as libpq takes them: text, or null.
+// Parameter values as libpq takes them: text, or null. A text value that
+// holds a zero byte goes in binary form with its length: libpq reads a value
+// in text form only up to its first zero byte, which would turn "0005\0x" into
+// "0005" and answer for another product. PostgreSQL's text holds no zero byte,
+// so the server refuses such a value as it refuses any other malformed text.
 class TextParams {
  public:
   void Clear() {
     values_.clear();
+    lengths_.clear();
+    formats_.clear();
     used_ = 0;
   }
   void Add(const TParam* p) {
     if (p == nullptr || p->IsNull()) {
-      values_.push_back(nullptr);
+      Push(nullptr, 0, 0);
       return;
     }
     const TParam::Value& v = p->GetValue();
     if (v.index() == 1) {
-      values_.push_back(std::get<1>(v).c_str());
+      AddText(std::get<1>(v));
       return;
     }
     if (used_ == buffers_.size()) buffers_.emplace_back();
@@ -117,14 +123,28 @@ class TextParams {
       end = FormatStoreDateTime(buf, std::get<4>(v));
     }
     *end = '\0';
-    values_.push_back(buf);
+    Push(buf, 0, 0);
   }
-  void AddText(const char* text) { values_.push_back(text); }
+  // Requires: `text` outlives the statement's execution.
+  void AddText(const std::string& text) {
+    const bool has_zero = text.find('\0') != std::string::npos;
+    Push(text.c_str(), has_zero ? static_cast<int>(text.size()) : 0, has_zero ? 1 : 0);
+  }
   int Count() const { return static_cast<int>(values_.size()); }
   const char* const* Values() const { return values_.data(); }
+  const int* Lengths() const { return lengths_.data(); }
+  const int* Formats() const { return formats_.data(); }
 
  private:
+  void Push(const char* value, int length, int format) {
+    values_.push_back(value);
+    lengths_.push_back(length);
+    formats_.push_back(format);
+  }
+
   std::vector<const char*> values_;
+  std::vector<int> lengths_;
+  std::vector<int> formats_;                  // 0 text, 1 binary
   std::deque<std::array<char, 32>> buffers_;  // grows without moving what it holds
   size_t used_ = 0;
 };
@@ -251,7 +271,7 @@ class PgConnection : public Connection {
   bool TableExists(const std::string& table) override {
     TextParams p;
     const std::string ident = PgIdentifier(table);
-    p.AddText(ident.c_str());
+    p.AddText(ident);
     Result r = Exec(
         "SELECT 1 FROM pg_catalog.pg_class WHERE oid = to_regclass($1) AND relkind IN "
         "('r', 'v', 'm', 'p', 'f')",
@@ -316,7 +336,7 @@ class PgConnection : public Connection {
     // Without parameters, PQexec: a script of several statements is allowed.
     Result r(p.Count() == 0 ? PQexec(conn_, sql.c_str())
                             : PQexecParams(conn_, sql.c_str(), p.Count(), nullptr, p.Values(),
-                                           nullptr, nullptr, 0));
+                                           p.Lengths(), p.Formats(), 0));
     Check(r, sql);
     return r;
   }
@@ -368,9 +388,9 @@ class PgConnection : public Connection {
     TextParams p;
     const std::string ident = PgIdentifier(table);
     const std::string alt = table + "_" + index;
-    p.AddText(ident.c_str());
-    p.AddText(index.c_str());
-    p.AddText(alt.c_str());
+    p.AddText(ident);
+    p.AddText(index);
+    p.AddText(alt);
     Result r = Exec(
         "SELECT a.attname FROM pg_catalog.pg_index i "
         "JOIN pg_catalog.pg_class ic ON ic.oid = i.indexrelid "
@@ -580,7 +600,7 @@ void PgCursor::SeekTo(std::span<const TTable::KeyValue> key, bool backward) {
       text[i].assign(buf, end);
     }
   }
-  for (const std::string& t : text) p.AddText(t.c_str());
+  for (const std::string& t : text) p.AddText(t);
   const char* const op = backward ? " <= " : " >= ";
   const std::string where = k == 0 ? "" : " WHERE (" + lhs + ")" + op + "(" + rhs + ")";
   // One key column: a row of one value is just the value.
@@ -600,8 +620,8 @@ PgStatement::~PgStatement() {
 void PgStatement::Execute(std::span<const TParam> params) {
   values_.Clear();
   for (const TParam& p : params) values_.Add(&p);
-  Result r(PQexecPrepared(conn_->Raw(), name_.c_str(), values_.Count(), values_.Values(), nullptr,
-                          nullptr, 0));
+  Result r(PQexecPrepared(conn_->Raw(), name_.c_str(), values_.Count(), values_.Values(),
+                          values_.Lengths(), values_.Formats(), 0));
   // The statement's text is only wanted for the message of a failure.
   if (!Succeeded(r)) conn_->Check(r, "EXECUTE " + name_);
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "data/day_tables.h"
 #include "data/symbol_lookup.h"
 #include "generators/history_generators.h"
 #include "generators/minute_bars.h"
@@ -47,8 +48,10 @@ void GenFastInterval(THistData& m, const HistoryParams& r, const RequestSettings
   if (minutes == 0) {
     // Bars shorter than a minute are cut from the ticks; that generator
     // writes the product's names again.
+    // It walks the day tables, so its range is bounded like theirs.
     HistoryParams seconds = r;
     seconds.day_count = 0;
+    seconds.date_begin = BoundedWalkBegin(r.date_begin, r.date_end);
     GenInterval(m, seconds, s, out);
     return;
   }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "data/day_tables.h"
 #include "generators/call_args.h"
 #include "generators/history_generators.h"
 #include "records/record_writer.h"
@@ -67,10 +68,22 @@ void RunDailyWithRetry(THistData& m, const HistoryParams& p, const RequestSettin
   }
 }
 
+// The modes that walk the days of the range, one table or query per day,
+// walk at most the latest kMaxWalkDays of it (data/day_tables.h). Modes "1"
+// and "5" read their range with one statement and keep it whole.
+HistoryParams WithBoundedWalk(const HistoryParams& request) {
+  HistoryParams p = request;
+  if (p.mode == "0" || p.mode == "3" || p.mode == "4" || p.mode == "6") {
+    p.date_begin = BoundedWalkBegin(p.date_begin, p.date_end);
+  }
+  return p;
+}
+
 // Runs the generator of the request's mode. `failed` is set when a
 // generator's failure was caught and logged here.
-void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& p,
+void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& request,
               ResponseSink& response, bool* failed) {
+  const HistoryParams p = WithBoundedWalk(request);
   RecordWriter out(response);
   const std::string& mode = p.mode;
   if (mode == "0") {

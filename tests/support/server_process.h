@@ -26,6 +26,8 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   int port() const { return port_; }
+  // The server's process id, for looking at it under /proc.
+  pid_t pid() const { return pid_; }
   const std::string& ready_line() const { return ready_line_; }
   // SIGTERM, then the exit code (128 + signal when killed by a signal).
   int Stop();
