@@ -108,6 +108,18 @@ Connection& TDatabase::Link() {
 void TDatabase::ExecuteDirect(const std::string& sql) {
   Link().ExecuteDirect(sql);
 }
+void TDatabase::CopyRows(const std::string& table, const std::vector<std::string_view>& columns,
+                         const TCopyRows& rows) {
+  if (rows.Rows() == 0) return;
+  Link().CopyRows(table, columns, rows);
+}
+
+void Connection::CopyRows(const std::string& table, const std::vector<std::string_view>&,
+                          const TCopyRows&) {
+  throw EDatabaseError(std::string("The ") + DriverName() + " driver has no bulk copy (table '" +
+                       table + "')");
+}
+
 void TDatabase::StartTransaction() {
   if (InTransaction()) {
     throw EDatabaseError("A transaction is already active on alias '" + alias_ + "'");

@@ -70,6 +70,9 @@ class Connection {
   virtual TranslatedSql Translate(std::string_view sql) const = 0;
 
   virtual void ExecuteDirect(const std::string& sql) = 0;
+  // See TDatabase::CopyRows. The default: no bulk transfer.
+  virtual void CopyRows(const std::string& table, const std::vector<std::string_view>& columns,
+                        const TCopyRows& rows);
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;

@@ -183,6 +183,33 @@ class TSession {
   friend struct SessionRegistry;
 };
 
+// Rows for TDatabase::CopyRows, gathered as text. Values go in column order,
+// each row ended by EndRow; the buffer is reused after Clear without
+// allocating again.
+class TCopyRows {
+ public:
+  void Text(std::string_view v);
+  void Float(double v);  // the shortest text that reads back as `v`
+  void Null();
+  void EndRow();
+  void Clear() {
+    text_.clear();
+    rows_ = 0;
+    at_row_start_ = true;
+  }
+  size_t Rows() const { return rows_; }
+  size_t Bytes() const { return text_.size(); }
+  // PostgreSQL's COPY text form: tab between values, "\N" for null, a line
+  // end after each row, and backslash, tab, CR and LF escaped.
+  const std::string& CopyText() const { return text_; }
+
+ private:
+  void Separate();
+  std::string text_;
+  size_t rows_ = 0;
+  bool at_row_start_ = true;
+};
+
 // One connection to the store that an alias names.
 class TDatabase {
  public:
@@ -234,6 +261,12 @@ class TDatabase {
   // Runs a statement that returns no rows (DDL, a one-off write). :name
   // parameters are not supported here; use TQuery::ExecSQL for those.
   void ExecuteDirect(const std::string& sql);
+  // Writes `rows` into `table`'s `columns` in one bulk transfer (COPY): for
+  // loading a server store, where one INSERT per row costs a round trip.
+  // EDatabaseError when the store refuses a row (naming the row) or the
+  // driver has no bulk transfer (SQLite, where INSERT is local and fast).
+  void CopyRows(const std::string& table, const std::vector<std::string_view>& columns,
+                const TCopyRows& rows);
   void StartTransaction();
   void Commit();
   void Rollback();

@@ -159,6 +159,13 @@ class SqliteConnection : public Connection {
     // order, reading goes by product): map the file so that following the
     // index costs no read() per row.
     sqlite3_exec(db->handle, "PRAGMA mmap_size = 1073741824", nullptr, nullptr, nullptr);
+    // A writer (the loader) adds a day's ticks in time order, so every row
+    // goes to another place in the SymbolTime index: with SQLite's default
+    // 2 MiB of cache a large day rereads and rewrites index pages all the
+    // time. Readers walk the index in order and need no more than the map.
+    if (!read_only_) {
+      sqlite3_exec(db->handle, "PRAGMA cache_size = -131072", nullptr, nullptr, nullptr);
+    }
     sqlite3_extended_result_codes(db->handle, 1);
     return db;
   }

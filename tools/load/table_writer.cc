@@ -111,10 +111,8 @@ void TickWriter::Bind(TableWriter& w, size_t first, const TickRow& row) {
 }
 
 void TickWriter::WriteBatch(Day& day) {
-  for (size_t k = 0; k < day.held.size(); ++k) Bind(*day.batch, k * kColumns.size(), day.held[k]);
-  day.batch->Execute();
-  day.held.clear();
-  day.symbols.clear();
+  db_->CopyRows(day.table, kColumns, day.held);
+  day.held.Clear();
 }
 
 void TickWriter::Write(const TickRow& row) {
@@ -130,11 +128,9 @@ void TickWriter::Write(const TickRow& row) {
       for (const std::string& sql : TickTableStatements(table, driver_)) db_->ExecuteDirect(sql);
       if (on_new_table_) on_new_table_(table);
       Day day;
-      day.one = std::make_unique<TableWriter>(db_, table, kColumns);
-      if (driver_ == StoreDriver::kPostgres) {
-        day.batch = std::make_unique<TableWriter>(db_, table, kColumns, kBatch);
-        day.held.reserve(kBatch);
-        day.symbols.reserve(kBatch);
+      day.table = table;
+      if (driver_ != StoreDriver::kPostgres) {
+        day.one = std::make_unique<TableWriter>(db_, table, kColumns);
       }
       it = days_.emplace(table, std::move(day)).first;
     }
@@ -142,29 +138,30 @@ void TickWriter::Write(const TickRow& row) {
     last_day_ = row.date;
   }
   Day& day = *last_;
-  if (!day.batch) {
+  if (day.one) {
     Bind(*day.one, 0, row);
     day.one->Execute();
     return;
   }
-  // The row's symbol points into the reader's buffer, which the next row
-  // overwrites: the held copy points into a string of its own (reserved, so
-  // it never moves).
-  day.symbols.emplace_back(row.symbol);
-  day.held.push_back(row);
-  day.held.back().symbol = day.symbols.back();
-  if (day.held.size() == kBatch) WriteBatch(day);
+  char buf[db::kStoreTextMax];
+  db::TCopyRows& held = day.held;
+  held.Text(std::string_view(buf, db::FormatStoreDate(buf, row.date)));
+  held.Text(std::string_view(buf, db::FormatStoreTime(buf, row.time)));
+  held.Text(row.symbol);
+  for (const OptNum* v :
+       {&row.bid, &row.offer, &row.price, &row.bid_size, &row.volume, &row.offer_size}) {
+    if (*v) {
+      held.Float(**v);
+    } else {
+      held.Null();
+    }
+  }
+  held.EndRow();
+  if (held.Rows() == kBatch) WriteBatch(day);
 }
 
 void TickWriter::Flush() {
-  for (auto& [table, day] : days_) {
-    for (const TickRow& row : day.held) {
-      Bind(*day.one, 0, row);
-      day.one->Execute();
-    }
-    day.held.clear();
-    day.symbols.clear();
-  }
+  for (auto& [table, day] : days_) WriteBatch(day);
 }
 
 void RemoveDayFiles(const std::vector<std::filesystem::path>& new_files) noexcept {

@@ -62,10 +62,11 @@ class TableWriter {
 // `on_new_table`, when given, runs once per day seen this run, after that
 // day's CREATE statements and before its first row, with the table's name.
 //
-// Into PostgreSQL the rows go kBatch at a time in one INSERT, since each
-// statement costs a round trip to the server: a row reaches the table at
-// the latest when Flush() runs, which must precede the commit. (A row the
-// server refuses is then reported at the end of its batch.)
+// Into PostgreSQL the rows of each day go kBatch at a time in one bulk
+// transfer (COPY), since each statement costs a round trip to the server: a
+// row reaches the table at the latest when Flush() runs, which must precede
+// the commit. (A row the server refuses is then reported at the end of its
+// batch.)
 class TickWriter {
  public:
   // The table's columns in the order the CSV header names them.
@@ -79,18 +80,17 @@ class TickWriter {
   // Writes the rows still held. Requires: before the transaction commits.
   void Flush();
 
-  static constexpr size_t kBatch = 256;
+  static constexpr size_t kBatch = 16384;
 
  private:
-  // One day table's writers and the rows waiting for its next batch.
+  // One day table's writer and the rows waiting for its next batch.
   struct Day {
-    std::unique_ptr<TableWriter> one;    // a row at a time
-    std::unique_ptr<TableWriter> batch;  // kBatch rows at a time (PostgreSQL)
-    std::vector<TickRow> held;
-    std::vector<std::string> symbols;  // what held[k].symbol points into
+    std::string table;
+    std::unique_ptr<TableWriter> one;  // a row at a time (SQLite)
+    db::TCopyRows held;                // the next batch (PostgreSQL)
   };
   static void Bind(TableWriter& w, size_t first, const TickRow& row);
-  static void WriteBatch(Day& day);
+  void WriteBatch(Day& day);
 
   db::TDatabase* db_;
   StoreDriver driver_;
