@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "data/connection_pool.h"
 #include "data/engine.h"
 #include "engine_stores.h"
 
@@ -391,6 +392,66 @@ TEST_P(EngineTest, CloseDropsTheLinkAndDataSetsReconnect) {
   q.Open();
   q.Close();
   EXPECT_FALSE(db_.Connected());
+}
+
+TEST_P(EngineTest, ClosedLinksAreKeptForTheSameStoreUnlessFailedOrReplaced) {
+  ConnectionPool& pool = ConnectionPool::Process();
+  pool.Clear();
+  db_.ExecuteDirect("CREATE TABLE one (v INTEGER)");
+  db_.ExecuteDirect("INSERT INTO one VALUES (7)");
+  TQuery q;
+  q.SetDatabase(&db_);
+  q.SetSQL("SELECT v FROM one");
+  db_.Close();
+  EXPECT_EQ(pool.IdleCount(), 1u);
+  q.Open();  // takes the kept link
+  EXPECT_EQ(pool.IdleCount(), 0u);
+  EXPECT_EQ(q.FieldByName("v").AsInteger(), 7);
+  db_.Discard();  // a failed link is not kept
+  EXPECT_EQ(pool.IdleCount(), 0u);
+  if (!Pg()) {
+    // A store rebuilt and renamed into place is read afresh.
+    db_.Close();
+    {
+      TDatabase other;
+      morvane::testing::WriteFile(dir_ / "other.ini",
+                                  "[OTHER]\nDRIVER=SQLITE\nPATH=" + (dir_ / "new.db").string());
+      morvane::testing::ScopedEnv env("MORVANE_ALIASES", (dir_ / "other.ini").c_str());
+      other.SetAliasName("OTHER");
+      other.SetCreateStore(true);
+      other.ExecuteDirect("CREATE TABLE one (v INTEGER)");
+      other.ExecuteDirect("INSERT INTO one VALUES (8)");
+      other.Discard();
+    }
+    std::filesystem::rename(dir_ / "new.db", dir_ / "store.db");
+    q.Open();
+    EXPECT_EQ(q.FieldByName("v").AsInteger(), 8);
+  } else {
+    // Bulk rows keep tabs, backslashes, line ends, nulls and every float.
+    db_.ExecuteDirect("CREATE TABLE bulk (s varchar(20), x double precision)");
+    TCopyRows rows;
+    const double x = 0.1 + 0.2;
+    for (const char* text : {"a\tb", "c\\d\ne\r"}) {
+      rows.Text(text);
+      rows.Float(x);
+      rows.EndRow();
+    }
+    rows.Null();
+    rows.Null();
+    rows.EndRow();
+    db_.CopyRows("bulk", {"s", "x"}, rows);
+    TQuery b;
+    b.SetDatabase(&db_);
+    b.SetSQL("SELECT s, x FROM bulk ORDER BY s NULLS LAST");
+    std::vector<std::string> got;
+    for (b.Open(); !b.Eof(); b.Next()) {
+      got.push_back(b.FieldByName("s").AsString() + "|" +
+                    (b.FieldByName("x").IsNull()         ? "null"
+                     : b.FieldByName("x").AsFloat() == x ? "x"
+                                                         : "?"));
+    }
+    EXPECT_EQ(got, (std::vector<std::string>{"a\tb|x", "c\\d\ne\r|x", "|null"}));
+  }
 }
 
 TEST_P(EngineTest, DeclaredFieldMissingFromTheResultIsAnError) {
