@@ -25,14 +25,19 @@ bool IsFile(const fs::path& p) {
 
 // The directory of the shared object (or program) this code was linked into,
 // so that an extension library finds an aliases.ini installed beside it.
-fs::path OwnDirectory() {
-  Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&OwnDirectory), &info) == 0 || info.dli_fname == nullptr) {
-    return {};
-  }
-  std::error_code ec;
-  fs::path p = fs::weakly_canonical(fs::path(info.dli_fname), ec);
-  return ec ? fs::path(info.dli_fname).parent_path() : p.parent_path();
+// Worked out once: the library does not move while it is loaded, and every
+// connect looks the alias file up.
+const fs::path& OwnDirectory() {
+  static const fs::path dir = [] {
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&IsFile), &info) == 0 || info.dli_fname == nullptr) {
+      return fs::path();
+    }
+    std::error_code ec;
+    fs::path p = fs::weakly_canonical(fs::path(info.dli_fname), ec);
+    return ec ? fs::path(info.dli_fname).parent_path() : p.parent_path();
+  }();
+  return dir;
 }
 
 }  // namespace
@@ -42,12 +47,9 @@ fs::path FindAliasFile() {
     return fs::path(env);
   }
   std::error_code ec;
-  const fs::path candidates[] = {fs::current_path(ec) / kAliasFileName,
-                                 OwnDirectory() / kAliasFileName,
-                                 fs::path(SystemConfigDir()) / kAliasFileName};
-  for (const fs::path& p : candidates) {
-    if (IsFile(p)) return p;
-  }
+  if (fs::path p = fs::current_path(ec) / kAliasFileName; IsFile(p)) return p;
+  if (fs::path p = OwnDirectory() / kAliasFileName; IsFile(p)) return p;
+  if (fs::path p = fs::path(SystemConfigDir()) / kAliasFileName; IsFile(p)) return p;
   return {};
 }
 
