@@ -17,6 +17,12 @@ namespace morvane::db::sqlite {
 
 std::string Quote(std::string_view ident);
 
+struct IndexColumn {
+  std::string name;
+  std::string collation;  // empty or BINARY: none
+  FieldType type = FieldType::kUnknown;
+};
+
 // One open database file and its part in the connection's transaction.
 struct Db {
   sqlite3* handle = nullptr;
@@ -29,6 +35,10 @@ struct Db {
   // takes one instead of compiling it again. A request opens the same few
   // statements every time, and compiling them cost more than running them.
   std::unordered_multimap<std::string, sqlite3_stmt*> idle;
+  // Index key columns already looked up, by "<table>\n<index>" (the
+  // driver's IndexKey): the schema of a day file does not change once the
+  // loader made it, and a replaced file comes with a new Db.
+  std::unordered_map<std::string, std::vector<IndexColumn>> index_keys;
   ~Db() {
     for (auto& [sql, s] : idle) sqlite3_finalize(s);
     sqlite3_close_v2(handle);
@@ -63,12 +73,6 @@ enum class StmtLife { kOnce, kKept };
 
 void PrepareStmt(const std::string& alias, const DbPtr& db, const std::string& sql, Stmt* out,
                  StmtLife life);
-
-struct IndexColumn {
-  std::string name;
-  std::string collation;  // empty or BINARY: none
-  FieldType type = FieldType::kUnknown;
-};
 
 // Rows of a query. With `by_name`, the statement's own parameters ("@From")
 // take the value of the declared parameter of that name ("@from"), the rest

@@ -275,6 +275,17 @@ class SqliteConnection : public Connection {
   // names are shared by all tables, so "<table>_<index>" is accepted too.
   std::vector<IndexColumn> IndexKey(const DbPtr& db, const std::string& table,
                                     const std::string& index) {
+    std::string memo_key = table + '\n' + index;
+    if (const auto it = db->index_keys.find(memo_key); it != db->index_keys.end()) {
+      return it->second;
+    }
+    std::vector<IndexColumn> key = ReadIndexKey(db, table, index);
+    db->index_keys.emplace(std::move(memo_key), key);
+    return key;
+  }
+
+  std::vector<IndexColumn> ReadIndexKey(const DbPtr& db, const std::string& table,
+                                        const std::string& index) {
     Stmt find;
     PrepareStmt(
         alias_.name, db,
