@@ -34,9 +34,9 @@ inline const std::filesystem::path& ScratchDir() {
     return new std::filesystem::path(pattern);
   }();
   static const bool removed_at_exit = std::atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(*dir, ignored);
-  }) == 0;
+                                        std::error_code ignored;
+                                        std::filesystem::remove_all(*dir, ignored);
+                                      }) == 0;
   static_cast<void>(removed_at_exit);
   return *dir;
 }

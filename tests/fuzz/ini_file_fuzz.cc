@@ -23,8 +23,10 @@ void Check(bool ok, const char* what) {
 // Section and key names the system reads, in the letter case of the file or
 // not: look-ups ignore case.
 constexpr std::string_view kSections[] = {"MORVANE", "morvane", "OMS_DATABASE", "2003", "", "x"};
-// What a read gives for an absent key; not a value any test file holds.
-constexpr std::string_view kAbsent = "\x01" "absent";
+// The default of the reads below; the checks never depend on it.
+constexpr std::string_view kAbsent =
+    "\x01"
+    "absent";
 constexpr std::string_view kKeys[] = {"MaxConnection", "DBUSER", "CalcMode", "Holiday", "", "k"};
 
 }  // namespace

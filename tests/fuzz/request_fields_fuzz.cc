@@ -122,9 +122,9 @@ void ConvertFields(const FieldList& fields, TDateTime today) {
   }
   for (size_t i = 0; i < fields.Count(); ++i) {
     const std::string& entry = fields[i];
-    const std::string_view value =
-        entry.find('=') == entry.npos ? std::string_view(entry)
-                                      : std::string_view(entry).substr(entry.find('=') + 1);
+    const std::string_view value = entry.find('=') == entry.npos
+                                       ? std::string_view(entry)
+                                       : std::string_view(entry).substr(entry.find('=') + 1);
     CheckDate(value, today);
     CheckTime(value);
     CheckInt(value);
