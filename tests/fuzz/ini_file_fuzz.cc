@@ -1,14 +1,17 @@
 // Fuzzes the settings-file reader with arbitrary file contents: the reads
 // the system makes (a key of MORVANE, whole sections) and the reader's
-// promises about what comes back.
+// promises about what comes back; then the trading calendar's reading of the
+// same file (holiday list and split time).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "calendar/comma_text.h"
+#include "calendar/trading_calendar.h"
 #include "fuzz/fuzz_files.h"
-#include "support/ascii_text.h"
 #include "support/ini_file.h"
 
 namespace {
@@ -31,6 +34,12 @@ constexpr std::string_view kKeys[] = {"MaxConnection", "DBUSER", "CalcMode", "Ho
 
 }  // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // The calendar reads the section of the current year: 2003 here.
+  setenv("MORVANE_CLOCK", "2003-03-12 10:45:12", 1);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace morvane;
   const auto path = fuzz::ScratchDir() / "oms.ini";
@@ -51,6 +60,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(ini.ReadString(section, key, kAbsent) == entry.substr(eq + 1),
             "a listed entry does not read back through its key");
     }
+  }
+
+  // The holiday list of a year section, and the calendar loaded from this
+  // file as the settings file (HolidayFile empty names the file itself).
+  const std::vector<std::string> items = HolidayItems(ini.ReadString("2003", "Holiday", ""));
+  const std::vector<std::string_view> views(items.begin(), items.end());
+  Check(SplitCommaText(JoinCommaText(views)) == items, "comma text does not read back its items");
+  // A holiday file of another name is looked for on disk and, when missing,
+  // downloaded: not something to do per input.
+  if (ini.ReadString("MORVANE", "HolidayFile", "").empty()) {
+    ResetCalendarForTesting();
+    InitialHolidayList(ini);
+    Check(SplitTime() >= 0 && SplitTime() < 1, "the split time is outside the day");
   }
   return 0;
 }
