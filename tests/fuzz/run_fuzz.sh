@@ -15,4 +15,10 @@ mkdir -p "$work/corpus"
 args=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
       -artifact_prefix="$work/")
 [[ -f $dict ]] && args+=(-dict="$dict")
-exec "$target" "${args[@]}" "$@" "$work/corpus" "$corpus"
+# The targets' scratch files, on a memory file system when there is one;
+# removed here too, since a target that crashes leaves its own behind.
+scratch_base=/tmp
+[[ -d /dev/shm && -w /dev/shm ]] && scratch_base=/dev/shm
+scratch=$(mktemp -d "$scratch_base/morvane-fuzz-run-XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+TMPDIR=$scratch "$target" "${args[@]}" "$@" "$work/corpus" "$corpus"
