@@ -133,10 +133,10 @@ class SqliteConnection : public Connection {
       Fail(alias_.name, db->handle, "Cannot open database file " + db->file);
     }
     sqlite3_busy_timeout(db->handle, kBusyTimeoutMs);
-    // A product's ticks are spread over a day's table (ticks arrive in time
-    // order, reading goes by product): map the file so that following the
-    // index costs no read() per row.
-    sqlite3_exec(db->handle, "PRAGMA mmap_size = 1073741824", nullptr, nullptr, nullptr);
+    // Files are read with read(), never mapped: a day file cut short by
+    // another process while a request reads it would turn the next access
+    // to a mapped page past its new end into SIGBUS and end the whole
+    // server, where a short read is an error of that one request.
     sqlite3_extended_result_codes(db->handle, 1);
     return db;
   }
