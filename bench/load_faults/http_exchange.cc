@@ -186,28 +186,27 @@ bool IsLimitPage(const Answer& a) {
              std::string::npos;
 }
 
-bool AbandonAfterFirstBytes(int port, const std::string& target, size_t first_bytes, bool reset,
-                            int rcvbuf) {
+Abandoned AbandonAfterFirstBytes(int port, const std::string& target, size_t first_bytes,
+                                 bool reset, int rcvbuf) {
   const int fd = Connect(port, rcvbuf);
-  if (fd < 0) return false;
-  bool got = false;
+  if (fd < 0) return Abandoned::kFailed;
+  std::string got;
   if (SendRequest(fd, target)) {
     const auto deadline = Clock::now() + std::chrono::seconds(30);
-    size_t have = 0;
     char buf[4096];
-    while (have < first_bytes && WaitReadable(fd, deadline)) {
-      const ssize_t n = recv(fd, buf, std::min(sizeof buf, first_bytes - have), 0);
+    while (got.size() < first_bytes && WaitReadable(fd, deadline)) {
+      const ssize_t n = recv(fd, buf, std::min(sizeof buf, first_bytes - got.size()), 0);
       if (n <= 0) break;
-      have += static_cast<size_t>(n);
+      got.append(buf, static_cast<size_t>(n));
     }
-    got = have >= first_bytes;
   }
   if (reset) {
     const linger hard{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
   }
   close(fd);
-  return got;
+  if (got.starts_with("HTTP/1.1 500 ")) return Abandoned::kRefused;
+  return got.size() >= first_bytes ? Abandoned::kAfterFirstBytes : Abandoned::kFailed;
 }
 
 std::vector<std::string> BodyLines(std::string_view body) {

@@ -32,11 +32,14 @@ std::string Canonical(const Answer& a);
 // Whether the answer is the extension's "too many requests at once" page.
 bool IsLimitPage(const Answer& a);
 
+enum class Abandoned { kAfterFirstBytes, kRefused, kFailed };
+
 // Asks for `target` with a receive buffer of `rcvbuf` bytes, reads at least
 // `first_bytes` of the answer and goes away: with a reset when `reset`, else
-// with an orderly close. False if the answer's first bytes never came.
-bool AbandonAfterFirstBytes(int port, const std::string& target, size_t first_bytes, bool reset,
-                            int rcvbuf);
+// with an orderly close. kRefused when the answer was the limit page,
+// kFailed when the first bytes never came.
+Abandoned AbandonAfterFirstBytes(int port, const std::string& target, size_t first_bytes,
+                                 bool reset, int rcvbuf);
 
 // The body split into lines without their CR LF; a last line without CR LF
 // is kept as it is, so that a cut record shows.

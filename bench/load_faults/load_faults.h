@@ -81,6 +81,14 @@ int BrokenLogLines(const std::string& log, std::string* first);
 // Descriptors back to `fds` within `seconds`: the count seen last.
 int SettleFds(ServerChild& server, int fds, double seconds);
 
+// Resident size back under `limit_kib` within `seconds` (the server gives
+// memory back to the system a moment after a burst): the size seen last.
+long SettleRss(ServerChild& server, long limit_kib, double seconds);
+
+// Growth of the resident size that counts as noise: allocator pages kept for
+// reuse. A leak per request would be far beyond it after thousands of them.
+inline constexpr long kRssNoiseKiB = 4096;
+
 std::string Kib(long kib);
 void Sleep(double seconds);
 

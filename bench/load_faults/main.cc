@@ -132,6 +132,17 @@ int SettleFds(ServerChild& server, int fds, double seconds) {
   return now;
 }
 
+long SettleRss(ServerChild& server, long limit_kib, double seconds) {
+  const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(seconds));
+  long now = server.RssKiB();
+  while (now > limit_kib && Clock::now() < end && server.Alive()) {
+    Sleep(0.1);
+    now = server.RssKiB();
+  }
+  return now;
+}
+
 std::string Kib(long kib) {
   char text[32];
   std::snprintf(text, sizeof text, "%.1f MiB", static_cast<double>(kib) / 1024.0);

@@ -111,6 +111,19 @@ Result PostgresScenario(const Options& o) {
     r.Fail("answer alone: " + bad);
     return r;
   }
+  // The order database's answer, before any stop: mode 3 under CalcMode UW
+  // checks the product through the connection each data module keeps open
+  // for its life.
+  const std::string uw_target = "/?symbol=0005&mode=3&dateStart=2026/12/8&dateOver=2026/12/9";
+  const std::string uw_settings =
+      SettingsText(o, "DBUSER=morvane\r\nCalcMode=UW\r\nDBMode=PARADOX\r\n");
+  WriteFile(store.dir + "/oms.ini", uw_settings);
+  const Answer uw_before = Exchange(server.port(), uw_target);
+  WriteFile(store.dir + "/oms.ini", settings);
+  if (!uw_before.complete || Canonical(uw_before) == solo[uw_target] ||
+      uw_before.body.find("TICK|") == std::string::npos) {
+    r.Fail("mode 3 under CalcMode UW does not answer apart from DC");
+  }
   // Every module of the pool made before the first stop.
   {
     std::atomic<bool> stop{false};
@@ -169,11 +182,9 @@ Result PostgresScenario(const Options& o) {
 
   // 3. The connection each data module keeps open for its life: the order
   // database's (DSN_source), which mode 3 uses under CalcMode UW and mode 6
-  // under a DBMode other than PARADOX to check the product.
-  const std::string uw_target = "/?symbol=0005&mode=3&dateStart=2026/12/8&dateOver=2026/12/9";
-  WriteFile(store.dir + "/oms.ini",
-            SettingsText(o, "DBUSER=morvane\r\nCalcMode=UW\r\nDBMode=PARADOX\r\n"));
-  const Answer uw_before = Exchange(server.port(), uw_target);
+  // under a DBMode other than PARADOX to check the product. Every module was
+  // made before the stops above.
+  WriteFile(store.dir + "/oms.ini", uw_settings);
   cluster.Run("pause", "fast");
   cluster.Run("resume");
   int uw_right = 0;
