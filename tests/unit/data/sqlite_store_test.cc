@@ -2,6 +2,7 @@
 // seek's query plan, and procedures kept in a table.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -94,6 +95,39 @@ TEST_P(SqliteStoreTest, MissingDatabaseFileIsAnErrorWhenReadOnly) {
   db_.SetReadOnly(true);
   EXPECT_THROW(db_.Open(), EDatabaseError);
   EXPECT_FALSE(fs::exists(dir_ / "store.db"));
+}
+
+// Another process cutting a day file short while a request reads it (a
+// restore or a careless copy) must fail that read, not the process: a
+// mapped file would raise SIGBUS at the first page past its new end.
+TEST_P(SqliteStoreTest, DayFileCutShortUnderAReaderFailsTheRead) {
+  TDatabase ticks;
+  ticks.SetAliasName("TICKS");
+  ticks.SetCreateStore(true);
+  CreateDayTable(ticks, "hist030509");
+  ticks.StartTransaction();
+  for (int i = 0; i < 40000; ++i) {
+    AddTick(ticks, "hist030509", "0005", EncodeTime(9, 30, 0) + i / 86400.0, 80 + i % 100 / 10.0);
+  }
+  ticks.Commit();
+  insert_.reset();
+  ticks.Close();
+
+  ticks.SetReadOnly(true);
+  TTable t;
+  t.SetDatabase(&ticks);
+  t.SetTableName("hist030509");
+  t.SetIndexName("SymbolTime");
+  t.Open();
+  t.FindNearest({std::string("0005")});
+  for (int i = 0; i < 10; ++i) t.Next();
+  const fs::path file = dir_ / "ticks" / "hist030509.db";
+  ASSERT_EQ(::truncate(file.c_str(), static_cast<off_t>(fs::file_size(file) / 10)), 0);
+  EXPECT_THROW(
+      {
+        while (!t.Eof()) t.Next();
+      },
+      EDatabaseError);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, SqliteStoreTest, ::testing::Values(Driver::kSqlite), DriverLabel);
