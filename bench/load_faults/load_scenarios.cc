@@ -161,6 +161,16 @@ Result ClientsGoneScenario(const Options& o, const StoreDir& store) {
   const long rss_before = server.RssKiB();
 
   std::atomic<int> next{0}, refused{0}, failed{0};
+  std::atomic<bool> done{false};
+  long peak_rss = 0;
+  int peak_fds = 0;
+  std::thread watch([&] {
+    while (!done) {
+      peak_fds = std::max(peak_fds, server.OpenFds());
+      peak_rss = std::max(peak_rss, server.RssKiB());
+      Sleep(0.2);
+    }
+  });
   std::vector<std::thread> clients;
   const auto start = Clock::now();
   // As many at once as the pool has modules. A client turned away with the
@@ -189,6 +199,8 @@ Result ClientsGoneScenario(const Options& o, const StoreDir& store) {
   }
   for (auto& c : clients) c.join();
   const double took = std::chrono::duration<double>(Clock::now() - start).count();
+  done = true;
+  watch.join();
 
   // Every module back in the pool: MaxConnection requests at once are all
   // served (none refused) once the abandoned requests have ended.
@@ -224,8 +236,9 @@ Result ClientsGoneScenario(const Options& o, const StoreDir& store) {
                 o.abandon, long_size, took, refused.load(), failed.load(), o.max_connection,
                 settle);
   r.Note(line);
-  r.Note("descriptors before/after: " + std::to_string(fds_before) + "/" +
-         std::to_string(fds_after) + "; resident before/after: " + Kib(rss_before) + "/" +
+  r.Note("descriptors before/peak/after: " + std::to_string(fds_before) + "/" +
+         std::to_string(peak_fds) + "/" + std::to_string(fds_after) +
+         "; resident before/peak/after: " + Kib(rss_before) + "/" + Kib(peak_rss) + "/" +
          Kib(rss_after));
   if (!server.Alive()) r.Fail("server gone: " + server.Ending());
   if (failed > 0) r.Fail("the first bytes of a long answer never came");

@@ -323,6 +323,21 @@ int main(int argc, char** argv) {
     Print(r);
     all = all && r.pass;
   }
+  {
+    // The log the SQLite scenarios' servers shared, through every fault.
+    Result r;
+    r.name = "log";
+    std::string first_broken;
+    const std::string log = ReadFile(store.LogPath());
+    const int broken = BrokenLogLines(log, &first_broken);
+    long lines = 0;
+    for (char c : log) lines += c == '\n';
+    r.Note(std::to_string(lines) + " lines of the SQLite store's diagnostic log, " +
+           std::to_string(broken) + " not whole");
+    if (broken > 0) r.Fail("log line not whole: " + first_broken);
+    Print(r);
+    all = all && r.pass;
+  }
   if (o.postgres && (o.only.empty() || o.only == "postgres")) {
     Result r = PostgresScenario(o);
     r.name = "postgres";

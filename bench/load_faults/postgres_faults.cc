@@ -132,6 +132,9 @@ Result PostgresScenario(const Options& o) {
         [](const std::string&, const Answer&) { return true; }, &stop);
   }
 
+  Sleep(0.3);
+  const int fds_before = server.OpenFds();
+
   // 1. Stopped while requests run: fast, then immediate.
   for (const char* mode : {"fast", "immediate"}) {
     std::atomic<bool> stop{false};
@@ -204,6 +207,8 @@ Result PostgresScenario(const Options& o) {
   WriteFile(store.dir + "/oms.ini", settings);
 
   if (!server.Alive()) r.Fail("server gone: " + server.Ending());
+  r.Note("descriptors before the first stop/after the last restart: " + std::to_string(fds_before) +
+         "/" + std::to_string(SettleFds(server, fds_before, 5)));
   std::string first_broken;
   if (BrokenLogLines(ReadFile(store.LogPath()), &first_broken) > 0) {
     r.Fail("log line not whole: " + first_broken);
