@@ -69,11 +69,17 @@ Result AppendScenario(const Options& o, const StoreDir& store) {
   std::atomic<bool> stop{false};
   std::atomic<int> loaded{0}, load_failures{0};
   std::string load_error;
+  double longest_load = 0;
   std::thread loader([&] {
     for (int b = 0; b < batches; ++b) {
       std::string out;
-      if (RunCommand({o.loader, "ticks", "batch" + std::to_string(b) + ".csv"}, store.dir,
-                     store.Env(), &out) == 0) {
+      const auto started = Clock::now();
+      const int rc = RunCommand({o.loader, "ticks", "batch" + std::to_string(b) + ".csv"},
+                                store.dir, store.Env(), &out);
+      const double took = std::chrono::duration<double>(Clock::now() - started).count();
+      longest_load = std::max(longest_load, took);
+      if (rc != 0) out += " (after " + std::to_string(took) + " s)";
+      if (rc == 0) {
         ++loaded;
       } else if (load_failures++ == 0) {
         load_error = out;
@@ -133,8 +139,10 @@ Result AppendScenario(const Options& o, const StoreDir& store) {
                 batches, per_batch, load_failures.load(), o.max_connection, answers.size(), whole,
                 snapshots_seen, refused, bad);
   r.Note(line);
+  char longest[32];
+  std::snprintf(longest, sizeof longest, "%.2f s", longest_load);
   r.Note("ticks of the product today: " + std::to_string(n0) + " before, " +
-         std::to_string(n_final) + " after");
+         std::to_string(n_final) + " after; the longest load took " + longest);
   if (load_failures > 0) r.Fail("morvane-load failed: " + load_error);
   if (n_final != n0 + static_cast<size_t>(loaded.load()) * per_batch) {
     r.Fail("the final answer does not hold every loaded tick");

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <system_error>
@@ -19,6 +20,8 @@ namespace fs = std::filesystem;
 
 // How long a writer waits for another process's lock before failing.
 constexpr int kBusyTimeoutMs = 5000;
+// How long a commit waits, in all, for readers to leave the file.
+constexpr auto kCommitWait = std::chrono::seconds(60);
 // Table files kept open in a directory store beyond those in use; a day walk
 // over a year must not hold a file per day.
 constexpr size_t kMaxIdleTableFiles = 8;
@@ -154,10 +157,26 @@ class SqliteConnection : public Connection {
 
   void EndTransaction(const char* verb) {
     std::string failure;
+    const bool commit = std::string_view(verb) == "COMMIT";
+    const auto give_up = std::chrono::steady_clock::now() + kCommitWait;
     auto end = [&](const DbPtr& db) {
       if (!db->in_tx) return;
       char* err = nullptr;
-      if (sqlite3_exec(db->handle, verb, nullptr, nullptr, &err) != SQLITE_OK && failure.empty()) {
+      int rc = SQLITE_OK;
+      // A commit that found the file still read after the busy timeout keeps
+      // its pending lock and tries again. The pending lock turns away readers
+      // that come to the file anew, but not those of a process that already
+      // reads it: SQLite lets further connections of that process share its
+      // read lock. A server whose requests read today's file back to back
+      // without a pause holds the lock that long, so one busy timeout is not
+      // enough for a load into that file.
+      while (((rc = sqlite3_exec(db->handle, verb, nullptr, nullptr, &err)) & 0xff) ==
+                 SQLITE_BUSY &&
+             commit && std::chrono::steady_clock::now() < give_up) {
+        sqlite3_free(err);
+        err = nullptr;
+      }
+      if (rc != SQLITE_OK && failure.empty()) {
         failure = err != nullptr ? err : sqlite3_errmsg(db->handle);
       }
       sqlite3_free(err);
