@@ -78,6 +78,11 @@ void RunClients(int threads, double seconds, const std::vector<std::string>& tar
 // time stamp after their start (two writers' bytes run together).
 int BrokenLogLines(const std::string& log, std::string* first);
 
+// Notes the length of the store's log and fails `r` if a line is not
+// whole. Each server started on a frozen clock begins the log afresh (its
+// day differs from the file's), so a scenario checks it before the next.
+void CheckLog(const StoreDir& store, Result* r);
+
 // Descriptors back to `fds` within `seconds`: the count seen last.
 int SettleFds(ServerChild& server, int fds, double seconds);
 

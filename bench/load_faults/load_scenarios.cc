@@ -111,12 +111,7 @@ Result LoadScenario(const Options& o, const StoreDir& store) {
          std::to_string(peak_fds) + "/" + std::to_string(fds_after) +
          "; resident before/peak/after: " + Kib(rss_before) + "/" + Kib(peak_rss) + "/" +
          Kib(rss_after));
-  std::string first_broken;
-  const std::string log = ReadFile(store.LogPath());
-  const int broken = BrokenLogLines(log, &first_broken);
-  long lines = 0;
-  for (char c : log) lines += c == '\n';
-  r.Note("log: " + std::to_string(lines) + " lines, " + std::to_string(broken) + " not whole");
+  CheckLog(store, &r);
 
   if (!server.Alive()) r.Fail("server gone: " + server.Ending());
   if (tally.mismatched > 0 || warm.mismatched > 0) {
@@ -126,7 +121,6 @@ Result LoadScenario(const Options& o, const StoreDir& store) {
   if (tally.served == 0) r.Fail("nothing served");
   if (fds_after != fds_before) r.Fail("descriptors not back");
   if (rss_after > rss_before + kRssNoiseKiB) r.Fail("resident size grew");
-  if (broken > 0) r.Fail("log line not whole: " + first_broken);
   if (!server.Stop(15)) r.Fail("no clean exit on SIGTERM: " + server.Ending());
   return r;
 }
@@ -245,6 +239,7 @@ Result ClientsGoneScenario(const Options& o, const StoreDir& store) {
   if (!whole) r.Fail("modules not back in the pool after 30 s: " + last);
   if (fds_after != fds_before) r.Fail("descriptors not back");
   if (rss_after > rss_before + kRssNoiseKiB) r.Fail("resident size not back");
+  CheckLog(store, &r);
   if (!server.Stop(15)) r.Fail("no clean exit on SIGTERM: " + server.Ending());
   return r;
 }
@@ -351,6 +346,7 @@ Result SettingsScenario(const Options& o, const StoreDir& store) {
   }
   WriteFile(path, original);
   if (!server.Alive()) r.Fail("server gone: " + server.Ending());
+  CheckLog(store, &r);
   if (!server.Stop(15)) r.Fail("no clean exit on SIGTERM: " + server.Ending());
   return r;
 }

@@ -30,6 +30,7 @@
 //                 morvane-server; the module's kept connection to the order
 //                 database is reported
 //
+// Each scenario also checks that every line of the diagnostic log is whole.
 // One block per scenario: its figures, then PASS or FAIL. Exit status 0
 // when every scenario passes.
 #include <signal.h>
@@ -119,6 +120,16 @@ int BrokenLogLines(const std::string& log, std::string* first) {
     if (bad && broken++ == 0) *first = std::string(line.substr(0, 200));
   }
   return broken;
+}
+
+void CheckLog(const StoreDir& store, Result* r) {
+  std::string first_broken;
+  const std::string log = ReadFile(store.LogPath());
+  const int broken = BrokenLogLines(log, &first_broken);
+  long lines = 0;
+  for (char c : log) lines += c == '\n';
+  r->Note("log: " + std::to_string(lines) + " lines, " + std::to_string(broken) + " not whole");
+  if (broken > 0) r->Fail("log line not whole: " + first_broken);
 }
 
 int SettleFds(ServerChild& server, int fds, double seconds) {
@@ -320,21 +331,6 @@ int main(int argc, char** argv) {
     if (!o.only.empty() && o.only != name) continue;
     Result r = run(o, store);
     r.name = name;
-    Print(r);
-    all = all && r.pass;
-  }
-  {
-    // The log the SQLite scenarios' servers shared, through every fault.
-    Result r;
-    r.name = "log";
-    std::string first_broken;
-    const std::string log = ReadFile(store.LogPath());
-    const int broken = BrokenLogLines(log, &first_broken);
-    long lines = 0;
-    for (char c : log) lines += c == '\n';
-    r.Note(std::to_string(lines) + " lines of the SQLite store's diagnostic log, " +
-           std::to_string(broken) + " not whole");
-    if (broken > 0) r.Fail("log line not whole: " + first_broken);
     Print(r);
     all = all && r.pass;
   }

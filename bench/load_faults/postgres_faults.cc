@@ -209,10 +209,7 @@ Result PostgresScenario(const Options& o) {
   if (!server.Alive()) r.Fail("server gone: " + server.Ending());
   r.Note("descriptors before the first stop/after the last restart: " + std::to_string(fds_before) +
          "/" + std::to_string(SettleFds(server, fds_before, 5)));
-  std::string first_broken;
-  if (BrokenLogLines(ReadFile(store.LogPath()), &first_broken) > 0) {
-    r.Fail("log line not whole: " + first_broken);
-  }
+  CheckLog(store, &r);
   if (!server.Stop(15)) r.Fail("no clean exit on SIGTERM: " + server.Ending());
   return r;
 }

@@ -149,6 +149,7 @@ Result AppendScenario(const Options& o, const StoreDir& store) {
   }
   if (bad > 0) r.Fail("an answer is not a whole snapshot: " + first_bad);
   if (!server.Alive()) r.Fail("server gone: " + server.Ending());
+  CheckLog(store, &r);
   if (!server.Stop(15)) r.Fail("no clean exit on SIGTERM: " + server.Ending());
   for (int b = 0; b < batches; ++b) fs::remove(store.dir + "/batch" + std::to_string(b) + ".csv");
   return r;
@@ -294,6 +295,7 @@ Result DamageScenario(const Options& o, const StoreDir& store) {
       r.Fail("answers after the repair differ");
     }
   }
+  CheckLog(store, &r);
   if (!server.Stop(15)) r.Fail("no clean exit on SIGTERM: " + server.Ending());
   return r;
 }
