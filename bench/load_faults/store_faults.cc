@@ -88,6 +88,7 @@ Result AppendScenario(const Options& o, const StoreDir& store) {
     }
     stop = true;
   });
+  const auto phase_start = Clock::now();
   RunClients(
       o.max_connection, 600, {target}, server.port(),
       [&](const std::string&, const Answer& a) {
@@ -97,6 +98,7 @@ Result AppendScenario(const Options& o, const StoreDir& store) {
       },
       &stop);
   loader.join();
+  const double phase = std::chrono::duration<double>(Clock::now() - phase_start).count();
 
   const Answer after = Exchange(server.port(), target);
   const std::vector<std::string> final_lines = BodyLines(after.body);
@@ -134,10 +136,11 @@ Result AppendScenario(const Options& o, const StoreDir& store) {
   }
   char line[320];
   std::snprintf(line, sizeof line,
-                "%d loads of %d ticks into today's table (%d failed) while %d clients read it: "
-                "%zu answers, %ld whole snapshots (%ld different), %ld refused, %ld not whole",
-                batches, per_batch, load_failures.load(), o.max_connection, answers.size(), whole,
-                snapshots_seen, refused, bad);
+                "%d loads of %d ticks into today's table (%d failed) in %.1f s while %d clients "
+                "read it: %zu answers, %ld whole snapshots (%ld different), %ld refused, %ld not "
+                "whole",
+                batches, per_batch, load_failures.load(), phase, o.max_connection, answers.size(),
+                whole, snapshots_seen, refused, bad);
   r.Note(line);
   char longest[32];
   std::snprintf(longest, sizeof longest, "%.2f s", longest_load);

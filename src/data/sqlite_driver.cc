@@ -6,6 +6,7 @@
 #include <cmath>
 #include <map>
 #include <system_error>
+#include <thread>
 
 #include "data/sql_params.h"
 #include "data/sqlite_cursor.h"
@@ -22,9 +23,35 @@ namespace fs = std::filesystem;
 constexpr int kBusyTimeoutMs = 5000;
 // How long a commit waits, in all, for readers to leave the file.
 constexpr auto kCommitWait = std::chrono::seconds(60);
+// How long a reader holds back, at most, from a file that another process
+// is writing.
+constexpr auto kWriterPrecedence = std::chrono::milliseconds(1000);
 // Table files kept open in a directory store beyond those in use; a day walk
 // over a year must not hold a file per day.
 constexpr size_t kMaxIdleTableFiles = 8;
+
+// Readers of one process share one read lock on a file: SQLite gives a
+// further connection of the process the lock the process already holds,
+// without looking at the pending lock of a writer waiting to commit. So a
+// server whose requests read today's file back to back holds its lock with
+// no gap for as long as they keep coming, and a load into that file never
+// commits. A reader that finds another process writing the file (holding
+// its reserved lock) therefore waits for the writer to finish, for at most
+// kWriterPrecedence, before it starts: the requests already reading finish,
+// the process's lock falls, and the waiting commit takes the file.
+void YieldToWriter(sqlite3* handle) {
+  sqlite3_file* file = nullptr;
+  if (sqlite3_file_control(handle, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+      file == nullptr || file->pMethods == nullptr) {
+    return;
+  }
+  const auto give_up = std::chrono::steady_clock::now() + kWriterPrecedence;
+  int writing = 0;
+  while (file->pMethods->xCheckReservedLock(file, &writing) == SQLITE_OK && writing != 0 &&
+         std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
 
 bool StartsWithWord(std::string_view s, std::string_view word) {
   return s.size() >= word.size() && EqualsIgnoringCase(s.substr(0, word.size()), word);
@@ -196,6 +223,7 @@ class SqliteConnection : public Connection {
   DbPtr ForTable(const std::string& table, bool create) {
     if (main_) {
       Join(main_);
+      if (read_only_) YieldToWriter(main_->handle);
       return main_;
     }
     auto it = tables_.find(table);
@@ -207,6 +235,7 @@ class SqliteConnection : public Connection {
       it = tables_.emplace(table, OpenFile(file, create)).first;
     }
     Join(it->second);
+    if (read_only_) YieldToWriter(it->second->handle);
     return it->second;
   }
 
