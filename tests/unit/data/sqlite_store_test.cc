@@ -155,6 +155,7 @@ TEST_P(SqliteStoreTest, ReaderWaitsForAnotherProcessWritingTheFile) {
     // commits one more tick.
     sqlite3* db = nullptr;
     int rc = sqlite3_open(file.c_str(), &db);
+    sqlite3_busy_timeout(db, 5000);
     rc |= sqlite3_exec(db,
                        "BEGIN IMMEDIATE; INSERT INTO hist030509 (Date, Time, Symbol, Price, "
                        "Volume) VALUES ('2003-05-09', '09:31:00', '0005', 81.0, 200)",
