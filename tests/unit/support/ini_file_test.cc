@@ -117,7 +117,7 @@ TEST(IniFile, AFileJustEmptiedInPlaceIsReadOnceWrittenAgain) {
   const auto start = std::chrono::steady_clock::now();
   const TIniFile empty((dir / "empty.ini").string());
   EXPECT_EQ(empty.ReadString("MORVANE", "CalcMode", "DC"), "DC");
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
 }
 
 }  // namespace
