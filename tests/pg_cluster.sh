@@ -4,7 +4,9 @@
 #                                   it on a unix socket there, and write its libpq
 #                                   connection string to STATE_DIR/conninfo
 #   pg_cluster.sh stop STATE_DIR    stop it and remove its directory
-#   pg_cluster.sh pause STATE_DIR   stop the server, keeping its data
+#   pg_cluster.sh pause STATE_DIR [fast|immediate]
+#                                   stop the server, keeping its data (fast by
+#                                   default; immediate stops it as a crash would)
 #   pg_cluster.sh resume STATE_DIR  start a paused server again on its port
 # PostgreSQL refuses to run as root; as root the cluster runs as "nobody".
 set -euo pipefail
@@ -40,7 +42,7 @@ resume)
   ;;
 pause)
   dir=$(cat "$state/dir")
-  as_owner "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null
+  as_owner "$bindir/pg_ctl" -D "$dir/data" -m "${3:-fast}" -w stop >/dev/null
   ;;
 stop)
   [[ -f $state/dir ]] || exit 0

@@ -3,9 +3,11 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cmath>
 #include <map>
 #include <system_error>
+#include <thread>
 
 #include "data/sql_params.h"
 #include "data/sqlite_cursor.h"
@@ -20,9 +22,37 @@ namespace fs = std::filesystem;
 
 // How long a writer waits for another process's lock before failing.
 constexpr int kBusyTimeoutMs = 5000;
+// How long a commit waits, in all, for readers to leave the file.
+constexpr auto kCommitWait = std::chrono::seconds(60);
+// How long a reader holds back, at most, from a file that another process
+// is writing.
+constexpr auto kWriterPrecedence = std::chrono::milliseconds(1000);
 // Table files kept open in a directory store beyond those in use; a day walk
 // over a year must not hold a file per day.
 constexpr size_t kMaxIdleTableFiles = 8;
+
+// Readers of one process share one read lock on a file: SQLite gives a
+// further connection of the process the lock the process already holds,
+// without looking at the pending lock of a writer waiting to commit. So a
+// server whose requests read today's file back to back holds its lock with
+// no gap for as long as they keep coming, and a load into that file never
+// commits. A reader that finds another process writing the file (holding
+// its reserved lock) therefore waits for the writer to finish, for at most
+// kWriterPrecedence, before it starts: the requests already reading finish,
+// the process's lock falls, and the waiting commit takes the file.
+void YieldToWriter(sqlite3* handle) {
+  sqlite3_file* file = nullptr;
+  if (sqlite3_file_control(handle, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+      file == nullptr || file->pMethods == nullptr) {
+    return;
+  }
+  const auto give_up = std::chrono::steady_clock::now() + kWriterPrecedence;
+  int writing = 0;
+  while (file->pMethods->xCheckReservedLock(file, &writing) == SQLITE_OK && writing != 0 &&
+         std::chrono::steady_clock::now() < give_up) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
 
 bool StartsWithWord(std::string_view s, std::string_view word) {
   return s.size() >= word.size() && EqualsIgnoringCase(s.substr(0, word.size()), word);
@@ -155,14 +185,15 @@ class SqliteConnection : public Connection {
       db->ino = st.st_ino;
     }
     sqlite3_busy_timeout(db->handle, kBusyTimeoutMs);
-    // A product's ticks are spread over a day's table (ticks arrive in time
-    // order, reading goes by product): map the file so that following the
-    // index costs no read() per row.
-    sqlite3_exec(db->handle, "PRAGMA mmap_size = 1073741824", nullptr, nullptr, nullptr);
+    // Files are read with read(), never mapped: a day file cut short by
+    // another process while a request reads it would turn the next access
+    // to a mapped page past its new end into SIGBUS and end the whole
+    // server, where a short read is an error of that one request.
+    //
     // A writer (the loader) adds a day's ticks in time order, so every row
     // goes to another place in the SymbolTime index: with SQLite's default
     // 2 MiB of cache a large day rereads and rewrites index pages all the
-    // time. Readers walk the index in order and need no more than the map.
+    // time. Readers walk the index in order and need no more.
     if (!read_only_) {
       sqlite3_exec(db->handle, "PRAGMA cache_size = -131072", nullptr, nullptr, nullptr);
     }
@@ -188,10 +219,26 @@ class SqliteConnection : public Connection {
 
   void EndTransaction(const char* verb) {
     std::string failure;
+    const bool commit = std::string_view(verb) == "COMMIT";
+    const auto give_up = std::chrono::steady_clock::now() + kCommitWait;
     auto end = [&](const DbPtr& db) {
       if (!db->in_tx) return;
       char* err = nullptr;
-      if (sqlite3_exec(db->handle, verb, nullptr, nullptr, &err) != SQLITE_OK && failure.empty()) {
+      int rc = SQLITE_OK;
+      // A commit that found the file still read after the busy timeout keeps
+      // its pending lock and tries again. The pending lock turns away readers
+      // that come to the file anew, but not those of a process that already
+      // reads it: SQLite lets further connections of that process share its
+      // read lock. A server whose requests read today's file back to back
+      // without a pause holds the lock that long, so one busy timeout is not
+      // enough for a load into that file.
+      while (((rc = sqlite3_exec(db->handle, verb, nullptr, nullptr, &err)) & 0xff) ==
+                 SQLITE_BUSY &&
+             commit && std::chrono::steady_clock::now() < give_up) {
+        sqlite3_free(err);
+        err = nullptr;
+      }
+      if (rc != SQLITE_OK && failure.empty()) {
         failure = err != nullptr ? err : sqlite3_errmsg(db->handle);
       }
       sqlite3_free(err);
@@ -211,6 +258,7 @@ class SqliteConnection : public Connection {
   DbPtr ForTable(const std::string& table, bool create) {
     if (main_) {
       Join(main_);
+      if (read_only_) YieldToWriter(main_->handle);
       return main_;
     }
     auto it = tables_.find(table);
@@ -222,6 +270,7 @@ class SqliteConnection : public Connection {
       it = tables_.emplace(table, OpenFile(file, create)).first;
     }
     Join(it->second);
+    if (read_only_) YieldToWriter(it->second->handle);
     return it->second;
   }
 

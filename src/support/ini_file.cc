@@ -1,7 +1,12 @@
 #include "support/ini_file.h"
 
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <thread>
 
 #include "support/ascii_text.h"
 
@@ -21,19 +26,81 @@ std::string CleanValue(std::string_view raw) {
   return std::string(v);
 }
 
+bool SameState(const struct stat& a, const struct stat& b) {
+  return a.st_ino == b.st_ino && a.st_size == b.st_size && a.st_mtim.tv_sec == b.st_mtim.tv_sec &&
+         a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+// The whole of an open file, read from its start; false on a read error.
+bool ReadAll(int fd, std::string* text) {
+  text->clear();
+  char buf[8192];
+  for (off_t at = 0;;) {
+    const ssize_t n = ::pread(fd, buf, sizeof buf, at);
+    if (n == 0) return true;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    text->append(buf, static_cast<size_t>(n));
+    at += n;
+  }
+}
+
+// How long a reader waits, at most, for a file that is being rewritten: an
+// empty file counts as being rewritten for a second after its modification.
+constexpr auto kRewriteWait = std::chrono::seconds(1);
+constexpr auto kRewritePause = std::chrono::milliseconds(2);
+
+// One whole state of the file at `path`; false when it cannot be read.
+//
+// Operators edit settings files in place while requests read them, and an
+// editor that rewrites in place truncates the file and then writes it
+// again. A read that overlaps the writing sees the file change size or
+// modification time under it, and is made again. A read between the
+// truncation and the writing finds the file empty and still, so an empty
+// file modified within the last second is read again for a moment: it is
+// taken as empty only once it has stayed so. (A rewrite in place in several
+// writes shows a reader each piece; only writing a new file and renaming it
+// over the old one rules that out.)
+bool ReadWholeState(const std::string& path, std::string* text) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  const auto give_up = std::chrono::steady_clock::now() + kRewriteWait;
+  bool ok = false;
+  for (;;) {
+    struct stat before {};
+    struct stat after {};
+    ok = ::fstat(fd, &before) == 0 && ReadAll(fd, text) && ::fstat(fd, &after) == 0;
+    if (!ok || std::chrono::steady_clock::now() >= give_up) {
+      break;
+    }
+    const bool still =
+        SameState(before, after) && static_cast<off_t>(text->size()) == after.st_size;
+    const auto modified = std::chrono::system_clock::time_point(
+        std::chrono::duration_cast<std::chrono::system_clock::duration>(
+            std::chrono::seconds(after.st_mtim.tv_sec) +
+            std::chrono::nanoseconds(after.st_mtim.tv_nsec)));
+    const bool just_emptied =
+        text->empty() && std::chrono::system_clock::now() - modified < std::chrono::seconds(1);
+    if (still && !just_emptied) {
+      break;
+    }
+    std::this_thread::sleep_for(kRewritePause);
+  }
+  ::close(fd);
+  return ok;
+}
+
 }  // namespace
 
 TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
-  std::ifstream in(path_, std::ios::binary);
-  if (!in) {
-    return;
+  std::string text;
+  if (ReadWholeState(path_, &text)) {
+    Parse(text);
   }
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) {
-    return;
-  }
-  Parse(text.str());
 }
 
 void TIniFile::Parse(std::string_view text) {

@@ -27,9 +27,11 @@ namespace morvane {
 // The longest value a read gives back; longer values are cut to this length.
 inline constexpr std::size_t kMaxIniValueLength = 2047;
 
-// One settings file, read whole at construction. A missing or unreadable
-// file reads as empty (every key gives its default); construction never
-// throws for file reasons. Immutable afterwards, so one object may be read
+// One settings file, read whole at construction: one state of it, never a
+// mix of the file before and during a rewrite in place (construction waits
+// up to a second for a file found just emptied, see ini_file.cc). A missing
+// or unreadable file reads as empty (every key gives its default);
+// construction never throws for file reasons. Immutable afterwards, so one object may be read
 // from several threads at once.
 class TIniFile {
  public:

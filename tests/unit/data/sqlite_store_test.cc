@@ -2,6 +2,10 @@
 // seek's query plan, and procedures kept in a table.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
 
 #include <filesystem>
 #include <string>
@@ -96,6 +100,97 @@ TEST_P(SqliteStoreTest, MissingDatabaseFileIsAnErrorWhenReadOnly) {
   db_.SetReadOnly(true);
   EXPECT_THROW(db_.Open(), EDatabaseError);
   EXPECT_FALSE(fs::exists(dir_ / "store.db"));
+}
+
+// Another process cutting a day file short while a request reads it (a
+// restore or a careless copy) must fail that read, not the process: a
+// mapped file would raise SIGBUS at the first page past its new end.
+TEST_P(SqliteStoreTest, DayFileCutShortUnderAReaderFailsTheRead) {
+  TDatabase ticks;
+  ticks.SetAliasName("TICKS");
+  ticks.SetCreateStore(true);
+  CreateDayTable(ticks, "hist030509");
+  ticks.StartTransaction();
+  for (int i = 0; i < 40000; ++i) {
+    AddTick(ticks, "hist030509", "0005", EncodeTime(9, 30, 0) + i / 86400.0, 80 + i % 100 / 10.0);
+  }
+  ticks.Commit();
+  insert_.reset();
+  ticks.Close();
+
+  ticks.SetReadOnly(true);
+  TTable t;
+  t.SetDatabase(&ticks);
+  t.SetTableName("hist030509");
+  t.SetIndexName("SymbolTime");
+  t.Open();
+  t.FindNearest({std::string("0005")});
+  for (int i = 0; i < 10; ++i) t.Next();
+  const fs::path file = dir_ / "ticks" / "hist030509.db";
+  ASSERT_EQ(::truncate(file.c_str(), static_cast<off_t>(fs::file_size(file) / 10)), 0);
+  EXPECT_THROW(
+      {
+        while (!t.Eof()) t.Next();
+      },
+      EDatabaseError);
+}
+
+// A load into a day file that the server's requests read back to back
+// must get its turn: a reader that finds another process writing the file
+// waits for its commit, and then reads the new rows.
+TEST_P(SqliteStoreTest, ReaderWaitsForAnotherProcessWritingTheFile) {
+  TDatabase ticks;
+  ticks.SetAliasName("TICKS");
+  ticks.SetCreateStore(true);
+  CreateDayTable(ticks, "hist030509");
+  AddTick(ticks, "hist030509", "0005", EncodeTime(9, 30, 0), 80.5);
+  insert_.reset();
+  ticks.Close();
+  const fs::path file = dir_ / "ticks" / "hist030509.db";
+
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {
+    // Another process: holds the file's reserved lock for 300 ms, then
+    // commits one more tick.
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open(file.c_str(), &db);
+    sqlite3_busy_timeout(db, 5000);
+    rc |= sqlite3_exec(db,
+                       "BEGIN IMMEDIATE; INSERT INTO hist030509 (Date, Time, Symbol, Price, "
+                       "Volume) VALUES ('2003-05-09', '09:31:00', '0005', 81.0, 200)",
+                       nullptr, nullptr, nullptr);
+    const char go = 'w';
+    rc |= write(ready[1], &go, 1) == 1 ? 0 : 1;
+    usleep(300000);
+    rc |= sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    _exit(rc == SQLITE_OK ? 0 : 1);
+  }
+  char go = 0;
+  ASSERT_EQ(read(ready[0], &go, 1), 1);
+  close(ready[0]);
+  close(ready[1]);
+
+  ticks.SetCreateStore(false);
+  ticks.SetReadOnly(true);
+  TTable t;
+  t.SetDatabase(&ticks);
+  t.SetTableName("hist030509");
+  t.SetIndexName("SymbolTime");
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(t.Exists());
+  t.Open();
+  t.FindNearest({std::string("0005")});
+  int rows = 0;
+  for (; !t.Eof(); t.Next()) ++rows;
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_EQ(rows, 2);
+  int status = 0;
+  ASSERT_EQ(waitpid(writer, &status, 0), writer);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Drivers, SqliteStoreTest, ::testing::Values(Driver::kSqlite), DriverLabel);

@@ -1,6 +1,11 @@
 #include "support/ini_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
 
 #include "support/test_env.h"
 
@@ -83,6 +88,36 @@ TEST(IniFile, SectionValuesInFileOrderSkippingCommentsAndNoise) {
             (std::vector<std::string>{"zeta=1", "alpha=two words", "empty="}));
   EXPECT_EQ(ini.ReadString("T", "other", ""), "x");  // last line without a line end
   EXPECT_EQ(ini.ReadString("S", "; a comment", "d"), "d");
+}
+
+// An editor that rewrites the file in place truncates it first: a reader
+// that comes in between must wait for the writing rather than take the
+// empty file for the settings. An empty file that has stayed so is read at
+// once.
+TEST(IniFile, AFileJustEmptiedInPlaceIsReadOnceWrittenAgain) {
+  TempDir dir;
+  const std::string path = (dir / "oms.ini").string();
+  const std::string text = "[MORVANE]\r\nCalcMode=UW\r\n";
+  WriteFile(dir / "oms.ini", text);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC);
+  ASSERT_GE(fd, 0);
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ::close(fd);
+  });
+  const TIniFile during(path);
+  writer.join();
+  EXPECT_EQ(during.ReadString("MORVANE", "CalcMode", "DC"), "UW");
+
+  WriteFile(dir / "empty.ini", "");
+  const auto old = std::chrono::system_clock::now() - std::chrono::seconds(5);
+  const timespec times[2] = {{0, UTIME_OMIT}, {std::chrono::system_clock::to_time_t(old), 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir / "empty.ini").c_str(), times, 0), 0);
+  const auto start = std::chrono::steady_clock::now();
+  const TIniFile empty((dir / "empty.ini").string());
+  EXPECT_EQ(empty.ReadString("MORVANE", "CalcMode", "DC"), "DC");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
 }
 
 }  // namespace
