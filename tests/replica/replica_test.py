@@ -334,11 +334,7 @@ def main():
                 restart_answers, restart_seconds = restart_under_readers(
                     standby, [server_a, server_b], requests, readers)
                 lag.append(wait_for_replay(primary, standby))
-                figures["requests during the restart"] = len(restart_answers)
-                figures["of them failed or differing"] = sum(
-                    1 for _, q, status, body, _ in restart_answers
-                    if status != 200 or body != before[q])
-                figures["restart seconds (pg_ctl restart)"] = f"{restart_seconds:.2f}"
+                summarize_restart(restart_answers, before, restart_seconds, figures)
                 # The first requests after the restart, on links the restart
                 # cut: the servers drop those and connect afresh.
                 check_equal("A after the restart", answers_of(server_a, requests), before)
@@ -396,6 +392,29 @@ def main():
             c.stop()
         if not a.keep:
             shutil.rmtree(work, ignore_errors=True)
+
+
+def summarize_restart(answers, want, seconds, figures):
+    """The restart's figures: requests without an answer or with an error
+    status, answers that differ from the primary's, and the span from the
+    first to the last of those."""
+    failed = [(at, q, status, body) for _, q, status, body, at in answers if status != 200]
+    wrong = [(at, q, status, body) for _, q, status, body, at in answers
+             if status == 200 and body != want[q]]
+    bad = sorted(failed + wrong)
+    figures["restart seconds (pg_ctl restart)"] = f"{seconds:.2f}"
+    figures["requests during the restart"] = len(answers)
+    figures["  no answer or error status"] = len(failed)
+    figures["  200 with a different body"] = len(wrong)
+    figures["  seconds from first to last of those"] = (
+        f"{bad[-1][0] - bad[0][0]:.2f}" if bad else "0")
+    if os.environ.get("REPLICA_SHOW_FAILURES"):
+        shown = set()
+        for _, q, status, body in bad:
+            key = (status, body[:60])
+            if key not in shown:
+                shown.add(key)
+                log(f"during the restart: ?{q}: {status} {body[:300]!r}")
 
 
 def restart_under_readers(standby, servers, requests, per_server):
