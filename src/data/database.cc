@@ -92,6 +92,16 @@ void TDatabase::Discard() {
   link_.reset();
 }
 
+void TDatabase::DropIfStale() {
+  if (!link_ || link_->InTransaction()) return;
+  if (std::any_of(data_sets_.begin(), data_sets_.end(),
+                  [](const TDataSet* ds) { return ds->Active(); })) {
+    return;
+  }
+  CloseDataSets();  // their statements belong to the link being checked
+  if (!link_->Revalidate()) link_.reset();
+}
+
 bool TDatabase::Connected() const {
   return link_ != nullptr;
 }

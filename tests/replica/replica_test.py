@@ -7,21 +7,26 @@
 
 Makes a PostgreSQL primary and a hot standby of it (pg_basebackup -R, with
 tests/pg_cluster.sh), fills the primary with `morvane-load init` and `demo`,
-and starts three morvane-servers with their clock fixed at the data's last
-day: A and B read the standby, P reads the primary. Then, round after round:
+and starts morvane-servers with their clock fixed at the data's last day: A
+and B read the standby, P and Q the primary. A and P run with the default
+settings; B and Q with CalcMode=UW and DBMode=SQL, which read the order
+database through each data module's private connection. Then, round after
+round:
 
   - readers ask A and B for every kind of history while `morvane-load ticks`
     appends a file of ticks to that day on the primary;
   - once the standby has replayed the primary's WAL (pg_last_wal_replay_lsn
     at or past the primary's pg_current_wal_lsn), every request is asked of
-    A, B and P, and A's and B's answers must equal P's byte for byte;
-  - every answer A or B gave while the file was loading must equal P's answer
-    from before the file or from after it (a file is one transaction, and a
+    every server, and A's answers must equal P's byte for byte, B's Q's;
+  - every answer A or B gave while the file was loading must equal its
+    primary server's answer from before the file or from after it (a file is one transaction, and a
     standby only ever shows committed states of the primary).
 
 Last, the standby is restarted (pg_ctl restart) under the readers, without
 touching the servers: requests may fail while it is down, but once it is
-back every answer must again equal P's, and one more round must pass.
+back every answer must again equal the primary's, and one more round must
+pass. Restarting the standby cuts every link the servers hold to it: the
+idle links in their pools and each data module's private connection.
 
 Prints the figures (rows appended, requests, replay lag, the restart's
 failures) at the end; exit status 0 when every check held.
@@ -108,13 +113,21 @@ def wait_for_replay(primary, standby, timeout=60):
         time.sleep(0.01)
 
 
-def write_view(directory, conninfo):
+# The settings the servers run with: the defaults, and the tick calculation
+# and stored bar tables that read the order database through each data
+# module's private connection (mode "3" checks the product there, mode "6"
+# reads its bars there).
+SETTINGS = {"default": "", "uw": "CalcMode=UW\nDBMode=SQL\n"}
+
+
+def write_view(directory, conninfo, settings=""):
     """A working directory for servers (or the loader) on one cluster: its
     settings file, alias file and log."""
     os.makedirs(os.path.join(directory, "etc"), exist_ok=True)
     with open(os.path.join(directory, "oms.ini"), "w") as f:
         # The cluster's only role is the login of the PostgreSQL stores.
-        f.write("[MORVANE]\nDBUSER=morvane\nMaxConnection=32\n\n[OMS_DATABASE]\nDSN_source=omsdata\n")
+        f.write("[MORVANE]\nDBUSER=morvane\nMaxConnection=32\n" + settings +
+                "\n[OMS_DATABASE]\nDSN_source=omsdata\n")
     with open(os.path.join(directory, "aliases.ini"), "w") as f:
         f.write("".join(f"[{a}]\nDRIVER=POSTGRES\nCONNINFO={conninfo}\n\n" for a in ALIASES))
 
@@ -301,9 +314,10 @@ def main():
         standby = Cluster(os.path.join(work, "pg-standby"), primary)
         clusters.append(standby)
         on_primary = os.path.join(work, "primary")
-        on_standby = os.path.join(work, "standby")
         write_view(on_primary, primary.conninfo)
-        write_view(on_standby, standby.conninfo)
+        for name, text in SETTINGS.items():
+            write_view(os.path.join(work, "primary-" + name), primary.conninfo, text)
+            write_view(os.path.join(work, "standby-" + name), standby.conninfo, text)
 
         loader = [os.path.join(build, "morvane-load"), "--aliases",
                   os.path.join(on_primary, "aliases.ini")]
@@ -318,15 +332,22 @@ def main():
         requests = requests_for(symbols, invalid)
         lag = [wait_for_replay(primary, standby)]
 
-        servers = [Server(build, on_standby, "A"), Server(build, on_standby, "B"),
-                   Server(build, on_primary, "P")]
-        server_a, server_b, server_p = servers
-        before = answers_of(server_p, requests)
-        check_equal("A", answers_of(server_a, requests), before)
-        check_equal("B", answers_of(server_b, requests), before)
+        # A and B on the standby; each is compared with a server of the same
+        # settings on the primary (P, Q).
+        pairs = []
+        for (name, ref), settings in zip((("A", "P"), ("B", "Q")), SETTINGS):
+            reader = Server(build, os.path.join(work, "standby-" + settings), name)
+            servers.append(reader)
+            servers.append(Server(build, os.path.join(work, "primary-" + settings), ref))
+            pairs.append((reader, servers[-1]))
+        readers_of = [reader for reader, _ in pairs]
+        before = {reader.name: answers_of(ref, requests) for reader, ref in pairs}
+        for reader, _ in pairs:
+            check_equal(reader.name, answers_of(reader, requests), before[reader.name])
         # The checks below mean something only if the answers hold records.
-        if sum(body.count(b"TICK|") + body.count(b"INTERVAL|") for body in before.values()) < 100:
-            raise Failure("the primary's answers hold almost no records")
+        for name, answers in before.items():
+            if sum(body.count(b"TICK|") + body.count(b"INTERVAL|") for body in answers.values()) < 100:
+                raise Failure(f"the primary's answers for {name} hold almost no records")
 
         appender = Appender(on_primary, symbols, rows)
         in_flight = 0
@@ -335,32 +356,38 @@ def main():
         for n in range(rounds + 1):
             if n == rounds:
                 # The last round follows the standby's restart.
+                # One reader per server: a server then always has an idle data
+                # module to lend, and makes none while the standby is down (a
+                # module made then has no private connection for its whole
+                # life, by design).
                 restart_answers, restart_seconds = restart_under_readers(
-                    standby, [server_a, server_b], requests, readers)
+                    standby, readers_of, requests, 1)
                 lag.append(wait_for_replay(primary, standby))
                 summarize_restart(restart_answers, before, restart_seconds, figures)
                 # The first requests after the restart, on links the restart
                 # cut: the servers drop those and connect afresh.
-                check_equal("A after the restart", answers_of(server_a, requests), before)
-                check_equal("B after the restart", answers_of(server_b, requests), before)
+                for reader, _ in pairs:
+                    check_equal(reader.name + " after the restart", answers_of(reader, requests),
+                                before[reader.name])
             csv = appender.next_file()
-            pool = Readers([server_a, server_b], requests, readers, n)
+            pool = Readers(readers_of, requests, readers, n)
             t0 = time.monotonic()
             run(loader + ["ticks", csv], cwd=on_primary, env=load_env, stdout=subprocess.DEVNULL)
             load_seconds.append(time.monotonic() - t0)
             lag.append(wait_for_replay(primary, standby))
             during = pool.stop()
-            after = answers_of(server_p, requests)
-            if after[watched] == before[watched]:
-                raise Failure(f"round {n}: the appended ticks did not change ?{watched}")
-            check_equal("A", answers_of(server_a, requests), after)
-            check_equal("B", answers_of(server_b, requests), after)
+            after = {reader.name: answers_of(ref, requests) for reader, ref in pairs}
+            for reader, _ in pairs:
+                if after[reader.name][watched] == before[reader.name][watched]:
+                    raise Failure(f"round {n}: the appended ticks did not change ?{watched}")
+                check_equal(reader.name, answers_of(reader, requests), after[reader.name])
             for name, q, status, body, _ in during:
-                if status != 200 or (body != before[q] and body != after[q]):
+                old, new = before[name][q], after[name][q]
+                if status != 200 or (body != old and body != new):
                     raise Failure(f"round {n}: {name} ?{q} answered while ticks were loading with "
                                   f"status {status}, {len(body)} bytes, matching neither the "
-                                  f"primary's answer before the file ({len(before[q])} bytes) nor "
-                                  f"after it ({len(after[q])} bytes): {body[:200]!r}")
+                                  f"primary's answer before the file ({len(old)} bytes) nor "
+                                  f"after it ({len(new)} bytes): {body[:200]!r}")
             in_flight += len(during)
             before = after
             log(f"round {n + 1}/{rounds + 1}: {rows} ticks appended, {len(during)} answers "
@@ -402,8 +429,8 @@ def summarize_restart(answers, want, seconds, figures):
     status, answers that differ from the primary's, and the span from the
     first to the last of those."""
     failed = [(at, q, status, body) for _, q, status, body, at in answers if status != 200]
-    wrong = [(at, q, status, body) for _, q, status, body, at in answers
-             if status == 200 and body != want[q]]
+    wrong = [(at, q, status, body) for name, q, status, body, at in answers
+             if status == 200 and body != want[name][q]]
     bad = sorted(failed + wrong)
     figures["restart seconds (pg_ctl restart)"] = f"{seconds:.2f}"
     figures["requests during the restart"] = len(answers)
