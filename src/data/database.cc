@@ -92,6 +92,17 @@ void TDatabase::Discard() {
   link_.reset();
 }
 
+void TDatabase::DropIfStale() {
+  if (!link_ || link_->InTransaction()) return;
+  if (std::any_of(data_sets_.begin(), data_sets_.end(),
+                  [](const TDataSet* ds) { return ds->Active(); })) {
+    return;
+  }
+  if (link_->Revalidate()) return;
+  CloseDataSets();  // their statements belong to the link that goes
+  link_.reset();
+}
+
 bool TDatabase::Connected() const {
   return link_ != nullptr;
 }

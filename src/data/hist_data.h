@@ -104,6 +104,8 @@ class THistData {
   db::TField* spQueryDailyturnover;
 
   // --- Run-time objects on the private connection; empty when it failed. ---
+  // The connection stays open between requests; the request handler has it
+  // made again when its server closed it meanwhile (TDatabase::DropIfStale).
   std::unique_ptr<db::TDatabase> OrdDB;
   std::unique_ptr<db::TQuery> IntervalQuery;
   std::unique_ptr<db::TQuery> IsValidSymbolQuery;

@@ -170,6 +170,11 @@ void HistDatagetHistoryAction(THistData& module, TWebRequest& request, TWebRespo
       module.SetResponse(nullptr);
       return;  // nothing was opened
     }
+    // The private connection stays open from one request to the next. One
+    // that its server closed meanwhile (the store restarted) is made again
+    // at its next use, rather than failing every request of this module that
+    // needs it from then on.
+    if (module.OrdDB) module.OrdDB->DropIfStale();
     Dispatch(module, settings, params, response, &failed);
   } catch (const std::exception& e) {
     LogLine(LogStamp(Now()) + "Exception: " + Escaped(e) + " when HistDatagetHistoryAction");
