@@ -136,7 +136,7 @@ int SettleFds(ServerChild& server, int fds, double seconds) {
   const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(seconds));
   int now = server.OpenFds();
-  while (now != fds && Clock::now() < end && server.Alive()) {
+  while (now > fds && Clock::now() < end && server.Alive()) {
     Sleep(0.1);
     now = server.OpenFds();
   }
