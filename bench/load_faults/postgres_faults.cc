@@ -186,7 +186,8 @@ Result PostgresScenario(const Options& o) {
   // 3. The connection each data module keeps open for its life: the order
   // database's (DSN_source), which mode 3 uses under CalcMode UW and mode 6
   // under a DBMode other than PARADOX to check the product. Every module was
-  // made before the stops above.
+  // made before the stops above; each checks its link at the start of a
+  // request and connects afresh when the server closed it.
   WriteFile(store.dir + "/oms.ini", uw_settings);
   cluster.Run("pause", "fast");
   cluster.Run("resume");
@@ -201,9 +202,7 @@ Result PostgresScenario(const Options& o) {
       "kept connection (order database, per data module), mode 3 with CalcMode UW after a "
       "restart: " +
       std::to_string(uw_right) + " of " + std::to_string(uw_tries) + " right" +
-      (kept_lost ? " -- the modules made before the restart keep their lost link; "
-                   "restart morvane-server after restarting the order database's server"
-                 : ""));
+      (kept_lost ? " -- a module answered on a lost private link (see docs/operations.md)" : ""));
   WriteFile(store.dir + "/oms.ini", settings);
 
   if (!server.Alive()) r.Fail("server gone: " + server.Ending());

@@ -94,10 +94,9 @@ void TDatabase::Discard() {
 
 void TDatabase::DropIfStale() {
   if (!link_ || link_->InTransaction()) return;
-  if (std::any_of(data_sets_.begin(), data_sets_.end(),
-                  [](const TDataSet* ds) { return ds->Active(); })) {
-    return;
-  }
+  // A query an earlier request read from and left open would otherwise
+  // keep the check from ever running on this link.
+  for (TDataSet* ds : data_sets_) ds->Close();
   if (link_->Revalidate()) return;
   CloseDataSets();  // their statements belong to the link that goes
   link_.reset();

@@ -255,10 +255,11 @@ class TDatabase {
   void Discard();
   bool Connected() const;
   // For a link kept open between uses (the data module's private
-  // connection): when no data set is open on it and no transaction is under
-  // way, checks it as the pool checks a link it hands out again, and closes
-  // it for good (as Discard) when its server closed it meanwhile (a restart),
-  // so that the next use connects afresh. Never raises for a server store.
+  // connection), called between uses: closes data sets an earlier use left
+  // open, then, unless a transaction is under way, checks the link as the
+  // pool checks a link it hands out again, and closes it for good (as
+  // Discard) when its server closed it meanwhile (a restart), so that the
+  // next use connects afresh. Never raises for a server store.
   void DropIfStale();
 
   // The driver's name, "SQLITE" or "POSTGRES" (connects first).
