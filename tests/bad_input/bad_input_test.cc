@@ -112,15 +112,8 @@ std::string SplitAnswers(const std::string& raw) {
 // the server sent until it closed the connection (or 5 s passed).
 std::string Trickle(int port, const std::string& first, const std::string& rest,
                     milliseconds pause) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-    close(fd);
-    return "[connect failed]";
-  }
+  const int fd = ConnectLoopback(port);
+  if (fd < 0) return "[connect failed]";
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   send(fd, first.data(), first.size(), MSG_NOSIGNAL);
   std::string answer;

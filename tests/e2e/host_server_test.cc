@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/server_process.h"
+
 extern char** environ;
 
 namespace {
@@ -79,15 +81,8 @@ class Server {
 
 // Sends `request` raw and reads until the server closes the connection.
 std::string Exchange(int port, const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-    close(fd);
-    return "connect failed";
-  }
+  const int fd = morvane::testing::ConnectLoopback(port);
+  if (fd < 0) return "connect failed";
   timeval timeout{10, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
   size_t sent = 0;
@@ -261,12 +256,8 @@ TEST(HostServer, DoubtfulFramingIsRefusedWith400AndEndsTheConnection) {
 // interim answer before sending it.
 TEST(HostServer, ExpectContinueIsAnsweredBeforeTheBody) {
   Server server;
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(server.port()));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+  const int fd = morvane::testing::ConnectLoopback(server.port());
+  ASSERT_GE(fd, 0);
   timeval timeout{5, 0};
   setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
   const std::string head =

@@ -11,6 +11,7 @@
 #include <cstdio>
 
 #include "e2e/answer_fixture.h"
+#include "support/server_process.h"
 
 namespace morvane::testing {
 namespace {
@@ -19,13 +20,8 @@ class StreamAnswers : public AnswerTest {};
 
 // Sends a GET for `target`, reads `n` bytes of the answer and hangs up.
 void ReadSomeAndLeave(int port, const std::string& target, size_t n) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const int fd = ConnectLoopback(port);
   ASSERT_GE(fd, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   const std::string request = "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n";
   ASSERT_EQ(send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
   std::string got(n, '\0');

@@ -100,16 +100,23 @@ std::string Dechunk(const std::string& body) {
 
 }  // namespace
 
-HttpAnswer RawHttp(int port, const std::string& request) {
+int ConnectLoopback(int port) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
     close(fd);
-    throw std::runtime_error("connect failed");
+    return -1;
   }
+  return fd;
+}
+
+HttpAnswer RawHttp(int port, const std::string& request) {
+  const int fd = ConnectLoopback(port);
+  if (fd < 0) throw std::runtime_error("connect failed");
   size_t sent = 0;
   while (sent < request.size()) {
     const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);

@@ -49,6 +49,9 @@ struct HttpAnswer {
 
 // Sends `request` (a complete HTTP request text) to 127.0.0.1:port, reads the
 // answer until the server closes the connection, and splits it.
+// A TCP connection to 127.0.0.1:`port`, or -1 when it cannot be made.
+int ConnectLoopback(int port);
+
 HttpAnswer RawHttp(int port, const std::string& request);
 
 // GET `target` ("/path?query") with HTTP/1.1 and "Connection: close".
