@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "data/driver.h"
@@ -39,6 +40,8 @@ struct Db {
   // driver's IndexKey): the schema of a day file does not change once the
   // loader made it, and a replaced file comes with a new Db.
   std::unordered_map<std::string, std::vector<IndexColumn>> index_keys;
+  // Tables a read-only link found in the file, by lower-case name.
+  std::unordered_set<std::string> tables_found;
   ~Db() {
     for (auto& [sql, s] : idle) sqlite3_finalize(s);
     sqlite3_close_v2(handle);

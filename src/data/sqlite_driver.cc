@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <map>
@@ -301,6 +302,16 @@ class SqliteConnection : public Connection {
   }
 
   bool HasTable(const DbPtr& db, const std::string& table) {
+    // A reader asks about the same day table twice per open (whether it
+    // exists, then before reading it): a table once found is remembered
+    // for the file. Only a writer's own transaction could take one away
+    // again, and a writer never remembers.
+    std::string known;
+    if (read_only_) {
+      known = table;
+      for (char& c : known) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (db->tables_found.contains(known)) return true;
+    }
     Stmt st;
     PrepareStmt(alias_.name, db,
                 "SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND name = ?1 "
@@ -309,6 +320,7 @@ class SqliteConnection : public Connection {
     sqlite3_bind_text(st.s, 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
     const int rc = sqlite3_step(st.s);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(alias_.name, db->handle, "Cannot read schema");
+    if (rc == SQLITE_ROW && read_only_) db->tables_found.insert(std::move(known));
     return rc == SQLITE_ROW;
   }
 
