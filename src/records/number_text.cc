@@ -105,7 +105,51 @@ char* FormatFixed(char* out, double v, int decimals) {
   return out;
 }
 
+namespace {
+
+// Writes |v| when it is a decimal m / 10^k with k <= 5 and |m| < 10^15 of
+// which v is the nearest double; false (nothing written) otherwise. Such a
+// decimal has at most 15 significant digits, and any decimal of at most 15
+// significant digits comes back unchanged from its nearest double rounded
+// to 15 digits (a double holds 15.95 decimal digits), so m's digits are
+// exactly what the general conversion gives. The smallest such k leaves no
+// trailing zero after the point; the magnitude lies between 0.00001 and
+// 10^15, where the stored form never uses an exponent.
+bool WriteShortDecimal(char*& out, double v) {
+  static constexpr double kScale[] = {1, 10, 100, 1000, 10000, 100000};
+  static constexpr int64_t kScaleInt[] = {1, 10, 100, 1000, 10000, 100000};
+  const double a = std::fabs(v);
+  for (int k = 0; k < 6; ++k) {
+    const double scaled = a * kScale[k];
+    if (!(scaled < 1e15)) return false;
+    const auto m = static_cast<int64_t>(std::nearbyint(scaled));
+    // The division is correctly rounded: it gives the double nearest to
+    // m / 10^k, which must be v itself.
+    if (m == 0 || static_cast<double>(m) / kScale[k] != a) continue;
+    if (v < 0) *out++ = '-';
+    out = std::to_chars(out, out + 20, m / kScaleInt[k]).ptr;
+    if (k > 0) {
+      *out++ = '.';
+      int64_t fraction = m % kScaleInt[k];
+      for (int i = k - 1; i >= 0; --i) {
+        out[i] = static_cast<char>('0' + fraction % 10);
+        fraction /= 10;
+      }
+      out += k;
+    }
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 char* FormatStoredFloat(char* out, double v) {
+  if (std::isfinite(v) && v != 0 && WriteShortDecimal(out, v)) return out;
+  return FormatStoredFloatGeneral(out, v);
+}
+
+char* FormatStoredFloatGeneral(char* out, double v) {
   if (!std::isfinite(v)) return WriteSpecial(out, v);
   if (v == 0) {
     *out++ = '0';

@@ -5,8 +5,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "records/number_text.h"
 #include "support/date_time.h"
@@ -106,6 +109,43 @@ TEST(NumberText, StoredFloatAgreesWithPercentG15InTheFixedRange) {
       ASSERT_EQ(Stored(v), expected) << v;
     }
   }
+}
+
+// The short-decimal path must give the general conversion's bytes for every
+// value: decimals of every length and sign, the boundaries of the path (15
+// digits, five decimals, 0.00001, 10^15), their neighbours one unit in the
+// last place away, and doubles from random bits.
+TEST(NumberText, StoredFloatShortPathAgreesWithTheGeneralConversion) {
+  std::mt19937_64 random(20261210);
+  std::vector<double> values = {0.1 + 0.2,         1.0 / 3,          1e15,  1e15 - 1,
+                                999999999999999.9, 99999.99999,      1e-5,  1.5e-5,
+                                0.00001,           12.345,           2.675, 1e-6,
+                                123456789012345.0, 12345678901234.5, 0.5,   4503599627370497.0};
+  for (int i = 0; i < 200000; ++i) {
+    const int k = static_cast<int>(random() % 9);  // 0 to 8 decimals
+    const auto m = static_cast<int64_t>(random() % 10000000000000000ULL) >> (random() % 50);
+    const double d = static_cast<double>(m) / std::pow(10.0, k);
+    values.push_back(i % 2 ? d : -d);
+  }
+  for (int i = 0; i < 50000; ++i) {
+    const uint64_t bits = random();
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    values.push_back(d);
+  }
+  const size_t plain = values.size();
+  for (size_t i = 0; i < plain; ++i) {
+    values.push_back(std::nextafter(values[i], 0.0));
+    values.push_back(std::nextafter(values[i], 1e300));
+  }
+  int differ = 0;
+  for (const double v : values) {
+    char general[kNumberTextCapacity];
+    const std::string want(general, FormatStoredFloatGeneral(general, v));
+    if (Stored(v) != want && ++differ <= 5)
+      ADD_FAILURE() << v << ": " << Stored(v) << " != " << want;
+  }
+  EXPECT_EQ(differ, 0);
 }
 
 TEST(RecordWriter, FormsEveryColumnAndWritesEachRecordOnce) {
