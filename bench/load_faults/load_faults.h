@@ -62,6 +62,9 @@ struct Tally {
 bool WriteFile(const std::string& path, const std::string& text);
 std::string ReadFile(const std::string& path);
 
+// Requests of every mode, 0 to 6, for `product` over the demo store's days.
+std::vector<std::string> EveryModeTargets(const std::string& product);
+
 // Every target's answer alone; false (with the target in *bad) when one is
 // not a complete 200 answer.
 bool SoloAnswers(int port, const std::vector<std::string>& targets,

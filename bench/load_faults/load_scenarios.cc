@@ -16,15 +16,9 @@ namespace {
 std::vector<std::string> MixedTargets() {
   std::vector<std::string> targets;
   for (const char* s : {"0005", "0700", "0001"}) {
-    const std::string p = std::string("/?symbol=") + s;
-    targets.push_back(p + "&mode=0&dateStart=2026/12/7&dateOver=2026/12/9");
-    targets.push_back(p + "&mode=0&timeStart=10:00&timeOver=11:00");
-    targets.push_back(p + "&mode=1&dateStart=2026/12/1&dateOver=2026/12/9");
-    targets.push_back(p + "&mode=2");
-    targets.push_back(p + "&mode=3&dateStart=2026/12/8&dateOver=2026/12/9");
-    targets.push_back(p + "&mode=4&interval=60&dateStart=2026/12/8&dateOver=2026/12/9");
-    targets.push_back(p + "&mode=5&interval=5&iunit=1&timeStart=10:00&timeOver=12:00");
-    targets.push_back(p + "&mode=6&interval=300&timeStart=09:30&timeOver=16:00");
+    const std::vector<std::string> modes = EveryModeTargets(s);
+    targets.insert(targets.end(), modes.begin(), modes.end());
+    targets.push_back(std::string("/?symbol=") + s + "&mode=0&timeStart=10:00&timeOver=11:00");
   }
   targets.push_back("/?symbol=0005&dateStart=2026/12/1");  // an ERROR record
   return targets;

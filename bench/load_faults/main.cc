@@ -164,6 +164,17 @@ void Sleep(double seconds) {
   std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
 }
 
+std::vector<std::string> EveryModeTargets(const std::string& product) {
+  const std::string p = "/?symbol=" + product;
+  return {p + "&mode=0&dateStart=2026/12/7&dateOver=2026/12/9",
+          p + "&mode=1&dateStart=2026/12/1&dateOver=2026/12/9",
+          p + "&mode=2",
+          p + "&mode=3&dateStart=2026/12/8&dateOver=2026/12/9",
+          p + "&mode=4&interval=60&dateStart=2026/12/8&dateOver=2026/12/9",
+          p + "&mode=5&interval=5&iunit=1&timeStart=10:00&timeOver=12:00",
+          p + "&mode=6&interval=300&timeStart=09:30&timeOver=16:00"};
+}
+
 std::string SettingsText(const Options& o, const std::string& extra) {
   return "; Morvane settings for the load-and-fault run.\r\n"
          "[MORVANE]\r\n"
