@@ -1,80 +1,64 @@
-// Gathers the bytes of one answer and sends them to the socket in large
-// writes.
+// The gathering stage of an answer: collects body bytes (as the request
+// writes them, or as a coder codes them) and hands them to the framing in
+// blocks that fill one socket write.
 //
 // The extension writes one record at a time, often a few dozen bytes; one
 // socket send per record would cost a system call and, with small packets,
-// a round of acknowledgements each. The buffer keeps the status line and
-// header block and the body bytes in order, and sends whenever it holds
-// `capacity` bytes, whenever bytes it holds have waited longer than
-// `max_wait` when more arrive (so a client sees the first records of a long
-// history, and a slowly growing answer, without waiting for a full buffer),
-// and once more when the answer is finished, so nothing is held back after
-// the request completes. With chunked framing every send is
-// exactly one chunk, its size line patched in place so no byte is copied
-// twice.
+// a round of acknowledgements each. The buffer sends a block whenever the
+// next write would be full (`write_size` bytes, head and chunk size line
+// included) and whenever its owner flushes it (the timed flush and the end,
+// answer.h). Order is kept.
+//
+// A coder writes its output in place: Room() gives the free space and
+// Commit() takes what was written there, so coded bytes are not copied on
+// their way to the socket.
 //
 // One buffer serves one answer on one thread.
 #ifndef MORVANE_HOST_BODY_BUFFER_H_
 #define MORVANE_HOST_BODY_BUFFER_H_
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <string>
-#include <string_view>
+#include <memory>
+#include <span>
+
+#include "answer_framing.h"
 
 namespace morvane::host {
 
-// Where the gathered bytes go: one call per send; `last` marks the answer's
-// final send (nothing follows it). Returns false when the connection is gone.
-class ByteSender {
- public:
-  virtual ~ByteSender() = default;
-  virtual bool Send(const char* data, size_t n, bool last) = 0;
-};
-
 class BodyBuffer {
  public:
-  enum class Framing {
-    kChunked,  // HTTP/1.1 chunked transfer encoding; Finish ends the body
-    kRaw,      // bytes as they are (known length, or the connection closes)
-    kNone,     // no body at all (HEAD): body bytes are dropped
-  };
+  // Requires: `next` outlives the buffer.
+  BodyBuffer(size_t write_size, AnswerFraming& next);
 
-  BodyBuffer(size_t capacity, ByteSender& sender,
-             std::chrono::microseconds max_wait = std::chrono::milliseconds(2));
-
-  // Sets the status line and header block (sent in front of the first body
-  // bytes) and the body's framing. Requires: called once, before Append.
-  void Start(std::string_view head, Framing framing);
-  bool Started() const { return started_; }
-
-  // Adds body bytes, sending full buffers as they fill.
+  // Adds bytes, sending blocks as they fill.
   void Append(const char* data, size_t n);
 
-  // Sends everything still held, and the end of a chunked body, in one
-  // write. Requires: Started().
-  void Finish();
+  // The free space of the block being gathered; never empty (a full block is
+  // sent first). Bytes written there count once committed.
+  std::span<char> Room();
+  // Requires: n <= Room().size() of the call just before.
+  void Commit(size_t n);
 
-  // Body bytes appended (before framing), and whether a send failed (all
-  // later bytes are then dropped).
-  uint64_t BodyBytes() const { return body_bytes_; }
-  bool Failed() const { return failed_; }
+  // Sends what is held as one block (with the head, if the framing still
+  // holds it).
+  void Flush();
+  // Sends what is held as the answer's last block (AnswerFraming::End).
+  void End(bool clean);
+
+  size_t Held() const { return held_; }
+  // Bytes that have passed through (held or sent).
+  uint64_t Bytes() const { return bytes_; }
 
  private:
-  void OpenChunk();
-  void Flush(bool last);
+  size_t Limit() const { return next_.BlockRoom(write_size_); }
+  void SendIfFull();
 
-  size_t capacity_;
-  std::chrono::microseconds max_wait_;
-  std::chrono::steady_clock::time_point oldest_;  // of the bytes held, when any
-  ByteSender& sender_;
-  Framing framing_ = Framing::kRaw;
-  bool started_ = false;
-  bool failed_ = false;
-  std::string wire_;
-  size_t chunk_start_ = std::string::npos;  // offset of the open chunk's size line
-  uint64_t body_bytes_ = 0;
+  const size_t write_size_;
+  AnswerFraming& next_;
+  std::unique_ptr<char[]> data_;
+  size_t held_ = 0;
+  uint64_t bytes_ = 0;
 };
 
 }  // namespace morvane::host

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "extension_handler.h"
 #include "extension_loader.h"
 #include "host_limits.h"
 #include "http_server.h"
@@ -34,6 +35,7 @@
 
 namespace {
 
+using morvane::host::ExtensionHandler;
 using morvane::host::ExtensionLoader;
 using morvane::host::HostLimits;
 using morvane::host::HttpServer;
@@ -298,8 +300,9 @@ int main(int argc, char** argv) {
 
   const size_t colon = options.listen.rfind(':');
   const std::string host = options.listen.substr(0, colon);
-  auto server = std::make_unique<HttpServer>(extension, options.limits);
-  if (!server->Start(host, options.listen.substr(colon + 1), &error)) {
+  ExtensionHandler handler(extension);
+  auto server = std::make_unique<HttpServer>(options.limits);
+  if (!server->Listen(host, options.listen.substr(colon + 1), handler, &error)) {
     std::fprintf(stderr, "morvane-server: %s\n", error.c_str());
     extension.Terminate();
     extension.Unload();

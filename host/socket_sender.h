@@ -1,19 +1,18 @@
 // Sends an answer's bytes straight to a connected, non-blocking socket from
-// the thread that runs the extension.
+// the thread that runs the request.
 //
 // A send that the socket cannot take at once waits for it to drain, in
 // slices, so that a stop (`abandon`) is seen within a tenth of a second; a
 // client that takes nothing for `stall_limit` loses the answer. After a
-// failure every later send fails at once: the extension sees the client as
-// gone.
+// failure every later send fails at once without touching the socket: the
+// request sees the client as gone.
 #ifndef MORVANE_HOST_SOCKET_SENDER_H_
 #define MORVANE_HOST_SOCKET_SENDER_H_
 
 #include <atomic>
 #include <chrono>
-#include <cstddef>
 
-#include "body_buffer.h"
+#include "byte_sender.h"
 
 namespace morvane::host {
 
@@ -23,7 +22,7 @@ class SocketSender final : public ByteSender {
   SocketSender(int fd, std::chrono::milliseconds stall_limit, const std::atomic<bool>& abandon)
       : fd_(fd), stall_limit_(stall_limit), abandon_(abandon) {}
 
-  bool Send(const char* data, size_t n, bool last) override;
+  bool Send(std::span<const std::string_view> pieces) override;
   bool Failed() const { return failed_; }
 
  private:

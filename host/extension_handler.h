@@ -1,0 +1,32 @@
+// The request handler that runs the extension: one request through
+// HttpExtensionProc, with the control block and its callbacks.
+//
+// The extension chooses the status line and header block (parsed and
+// cleaned by ResponseHead); the answer path chooses the framing. Its writes
+// go to the answer as they come; a write fails once the answer has failed
+// (the client is gone), which the extension sees as the client gone.
+#ifndef MORVANE_HOST_EXTENSION_HANDLER_H_
+#define MORVANE_HOST_EXTENSION_HANDLER_H_
+
+#include "request_handler.h"
+
+namespace morvane::host {
+
+class ExtensionLoader;
+
+class ExtensionHandler final : public RequestHandler {
+ public:
+  // Requires: `extension` is loaded and outlives the handler.
+  explicit ExtensionHandler(const ExtensionLoader& extension) : extension_(extension) {}
+
+  // Every request of the extension holds a data module: it waits its turn.
+  bool NeedsTurn(const HttpRequest& /*request*/) const override { return true; }
+  void Handle(const HttpRequest& request, Answer& answer) override;
+
+ private:
+  const ExtensionLoader& extension_;
+};
+
+}  // namespace morvane::host
+
+#endif  // MORVANE_HOST_EXTENSION_HANDLER_H_
