@@ -8,6 +8,7 @@
 #include <boost/asio/co_spawn.hpp>
 #include <boost/asio/detached.hpp>
 #include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/redirect_error.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
@@ -42,7 +43,9 @@ struct ServerCore {
 
   // Destroyed first (they are last), while the members above still exist:
   // destroying the I/O context destroys the connections it still holds.
-  net::io_context io;
+  // Run by many threads, but told it is one (loop_threads.h): handing out
+  // an event then never wakes a second thread.
+  net::io_context io{BOOST_ASIO_CONCURRENCY_HINT_1};
   std::vector<std::unique_ptr<Listener>> listeners;
   std::optional<net::executor_work_guard<net::io_context::executor_type>> keep_running;
   std::optional<LoopThreads> threads;
@@ -87,7 +90,8 @@ bool HttpServer::Listen(const std::string& host, const std::string& port, Reques
     // Two more threads than requests may run at once: while every request
     // slot is taken, events are still served. They find work only once the
     // listener below accepts, after `context.threads` is set.
-    core.threads.emplace([&core] { return core.io.run_one() > 0; }, core.limits.threads + 2, 1);
+    core.threads.emplace([&core] { core.io.run(); }, [&core] { net::post(core.io, [] {}); },
+                         core.limits.threads + 2);
     core.context.threads = &*core.threads;
   }
   listener->Start();

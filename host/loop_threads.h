@@ -1,20 +1,31 @@
 // The threads of morvane-server: they serve every connection's events and
-// run the requests, and there are always a few free to serve events.
+// run the requests, and no connection waits long for a free one.
 //
 // A request runs on the thread that read it, and its answer is written
 // from that thread straight to the socket: no hand-over between threads,
-// which on a small answer costs more than the answer itself. While a thread
-// is inside a request it serves nothing else, so entering one wakes a
-// parked thread whenever fewer than `spare` would be left serving events;
-// a thread that comes back from a request when more than enough are serving
-// parks again. Idle, slow or hostile connections therefore never wait for a
-// request to end, and only a couple of threads take turns at the event
-// queue when the load is light.
+// which on a small answer costs more than the answer itself. Every thread
+// runs the event loop (`serve`); the loop is told that it runs on one
+// thread at a time (Asio's concurrency hint 1), so handing out an event
+// never wakes a second thread: the threads that are not needed wait inside
+// the loop, costing nothing.
+//
+// While a thread is inside a request, though, it serves no events. Waking
+// another thread at the start of every request would cost a switch or two
+// per request, most of them for nothing: a small answer is done before the
+// woken thread has looked. So the wake is left to a watchdog: when a
+// request has been running for a whole tick (`grace`) with no request
+// entered or ended meanwhile, it calls `wake`, which sets one waiting
+// thread serving events. Other connections' events wait at most about two
+// ticks behind a long request, and a run of short requests wakes nobody.
+// The watchdog sleeps a tick at a time while requests come, and parks when
+// none has come for a while (the next request wakes it).
 #ifndef MORVANE_HOST_LOOP_THREADS_H_
 #define MORVANE_HOST_LOOP_THREADS_H_
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -24,16 +35,19 @@ namespace morvane::host {
 
 class LoopThreads {
  public:
-  // `serve_one` serves one event (or returns false when the loop has
-  // stopped); `total` threads in all, `spare` of them kept serving.
-  LoopThreads(std::function<bool()> serve_one, int total, int spare);
+  // `serve` runs the event loop until it is stopped; `wake` makes one
+  // thread waiting in it serve events (a no-op posted to it). `total`
+  // threads serve.
+  LoopThreads(std::function<void()> serve, std::function<void()> wake, int total,
+              std::chrono::microseconds grace = std::chrono::milliseconds(1));
+  // Requires: the loop has been stopped (the threads are joined here).
   ~LoopThreads();
   LoopThreads(const LoopThreads&) = delete;
   LoopThreads& operator=(const LoopThreads&) = delete;
 
-  // Around a request, on the thread that runs it.
+  // Around a request, on the thread that runs it. Safe for concurrent use.
   void EnterRequest();
-  void LeaveRequest();
+  void LeaveRequest() { leaves_.fetch_add(1); }
 
   // Waits up to `wait` for every thread to end (the loop must have been
   // stopped). False leaves them running, detached: one is still inside a
@@ -41,20 +55,21 @@ class LoopThreads {
   bool Join(std::chrono::milliseconds wait);
 
  private:
-  void Run();
-  // Parking and waking cost a switch each: a few extra serving threads are
-  // cheaper than parking one after every request.
-  bool TooMany() const { return serving_ > spare_ + 3; }
+  void Watch();
 
-  const std::function<bool()> serve_one_;
-  const int spare_;
-  std::mutex mu_;
-  std::condition_variable unpark_;
-  std::condition_variable ended_;
-  int serving_ = 0;  // in the loop and not inside a request
-  int running_ = 0;  // not yet ended
+  const std::function<void()> serve_;
+  const std::function<void()> wake_;
+  const std::chrono::microseconds grace_;
+  std::atomic<uint64_t> entries_{0};  // requests entered, ever
+  std::atomic<uint64_t> leaves_{0};   // and left
+  std::atomic<bool> watch_parked_{false};
+  std::mutex mu_;  // guards the two below; the watchdog parks on `watch_`
+  int running_ = 0;
   bool stopped_ = false;
+  std::condition_variable watch_;
+  std::condition_variable ended_;
   std::vector<std::thread> threads_;
+  std::thread watcher_;
 };
 
 }  // namespace morvane::host
