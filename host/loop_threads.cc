@@ -5,7 +5,7 @@ namespace morvane::host {
 namespace {
 
 // Ticks without a request entered before the watchdog parks.
-constexpr int kQuietTicks = 200;
+constexpr int kQuietTicks = 50;
 
 }  // namespace
 
@@ -32,6 +32,7 @@ void LoopThreads::Watch() {
   uint64_t seen_entries = entries_.load();
   uint64_t seen_leaves = leaves_.load();
   uint64_t woken_for = ~uint64_t{0};
+  bool was_busy = false;
   int quiet = 0;
   for (;;) {
     {
@@ -58,7 +59,12 @@ void LoopThreads::Watch() {
     if (busy && entries == seen_entries && leaves == seen_leaves && woken_for != entries) {
       wake_();
       woken_for = entries;
+    } else if (busy && was_busy) {
+      // Requests at every look, one after another: the loop is saturated,
+      // and one more thread serving lets them use another core.
+      wake_();
     }
+    was_busy = busy;
     quiet = !busy && entries == seen_entries ? quiet + 1 : 0;
     seen_entries = entries;
     seen_leaves = leaves;

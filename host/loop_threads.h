@@ -16,7 +16,10 @@
 // request has been running for a whole tick (`grace`) with no request
 // entered or ended meanwhile, it calls `wake`, which sets one waiting
 // thread serving events. Other connections' events wait at most about two
-// ticks behind a long request, and a run of short requests wakes nobody.
+// ticks behind a long request, and a run of short requests one client after
+// another wakes nobody. When it finds a request in flight at two looks in a
+// row, the loop is saturated: it wakes one more thread (at most one a
+// tick), so that a steady load spreads over the cores.
 // The watchdog sleeps a tick at a time while requests come, and parks when
 // none has come for a while (the next request wakes it).
 #ifndef MORVANE_HOST_LOOP_THREADS_H_
