@@ -69,6 +69,10 @@ class Answer {
   int status() const { return status_; }
   // Body bytes written by the handler (before any coding).
   uint64_t BodyBytes() const { return body_bytes_; }
+  // When the head left for the socket (zero until then), and the bytes
+  // sent in all (head and framing included).
+  std::chrono::steady_clock::time_point FirstByteAt() const { return framing_.HeadSentAt(); }
+  uint64_t BytesSent() const { return framing_.BytesSent(); }
   // The coding in use, or empty.
   std::string_view Coding() const { return coder_ ? coder_->Name() : std::string_view(); }
 

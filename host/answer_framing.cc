@@ -48,7 +48,12 @@ void AnswerFraming::Send(std::string_view data, bool last) {
   if (last && framing_ == Framing::kChunked) pieces[n++] = kLastChunk;
   const bool any = std::any_of(pieces.begin(), pieces.begin() + static_cast<std::ptrdiff_t>(n),
                                [](std::string_view p) { return !p.empty(); });
-  if (any && !sender_.Send(std::span<const std::string_view>(pieces.data(), n))) failed_ = true;
+  if (!head_.empty()) head_sent_at_ = std::chrono::steady_clock::now();
+  if (any && !sender_.Send(std::span<const std::string_view>(pieces.data(), n))) {
+    failed_ = true;
+  } else {
+    for (size_t i = 0; i < n; ++i) bytes_sent_ += pieces[i].size();
+  }
   head_.clear();
 }
 

@@ -18,7 +18,9 @@
 #ifndef MORVANE_HOST_ANSWER_FRAMING_H_
 #define MORVANE_HOST_ANSWER_FRAMING_H_
 
+#include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -58,6 +60,10 @@ class AnswerFraming {
   // A send failed: the connection is gone and later blocks are dropped.
   bool Failed() const { return failed_; }
 
+  // When the head left (zero until it does), and the bytes sent in all.
+  std::chrono::steady_clock::time_point HeadSentAt() const { return head_sent_at_; }
+  uint64_t BytesSent() const { return bytes_sent_; }
+
  private:
   void Send(std::string_view data, bool last);
 
@@ -66,6 +72,8 @@ class AnswerFraming {
   bool started_ = false;
   bool failed_ = false;
   std::string head_;  // until it is sent
+  std::chrono::steady_clock::time_point head_sent_at_{};
+  uint64_t bytes_sent_ = 0;
 };
 
 }  // namespace morvane::host

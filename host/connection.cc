@@ -40,6 +40,22 @@ namespace {
 constexpr std::string_view kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
 using Parser = http::request_parser<http::string_body>;
 
+// What the head of a refused request said, as far as it was read.
+HttpRequest HeadOf(const std::optional<Parser>* parser, const std::string& address) {
+  HttpRequest head;
+  head.remote_address = address;
+  head.received = std::chrono::steady_clock::now();
+  if (parser == nullptr || !*parser || !(*parser)->is_header_done()) return head;
+  const auto& message = (*parser)->get();
+  head.method.assign(message.method_string());
+  SplitTarget(message.target(), &head.path, &head.query);
+  head.version = static_cast<int>(message.version());
+  for (const auto& field : message) {
+    head.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+  }
+  return head;
+}
+
 class Conn final : public Drainable,
                    public TurnQueue::Waiter,
                    public std::enable_shared_from_this<Conn> {
@@ -104,6 +120,7 @@ class Conn final : public Drainable,
 
   ConnectionContext& context_;
   RequestHandler& handler_;
+  const std::optional<Parser>* parser_ = nullptr;  // of the request being read
   beast::tcp_stream stream_;
   beast::flat_buffer buffer_;
   net::steady_timer wake_;            // cancelled when the turn comes
@@ -173,6 +190,7 @@ net::awaitable<void> Conn::Refuse(int status, std::string_view reason, std::stri
       break;
   }
   const std::string page = HostPage(status, reason, text);
+  handler_.Unanswered(HeadOf(parser_, address_), status);
   beast::error_code ec;
   stream_.expires_after(
       std::min<HostLimits::Duration>(context_.limits.write_timeout, std::chrono::seconds(2)));
@@ -208,6 +226,7 @@ net::awaitable<void> Conn::LingerClose() {
 // connection is then done).
 net::awaitable<bool> Conn::ReadRequest(std::optional<Parser>& parser) {
   const HostLimits& limits = context_.limits;
+  parser_ = &parser;
   beast::error_code ec;
   auto token = net::redirect_error(net::use_awaitable, ec);
 
@@ -305,6 +324,7 @@ void MoveInto(http::request<http::string_body>&& message, const std::string& add
   }
   request->body = std::move(message.body());
   request->remote_address = address;
+  request->received = std::chrono::steady_clock::now();
 }
 
 net::awaitable<void> Conn::Serve() {
@@ -319,7 +339,10 @@ net::awaitable<void> Conn::Serve() {
 
     in_flight_ = true;
     const bool needs_turn = handler_.NeedsTurn(request);
-    if (needs_turn && !co_await WaitForTurn()) break;
+    if (needs_turn && !co_await WaitForTurn()) {
+      handler_.Unanswered(request, 0);
+      break;
+    }
 
     // The request runs here, on this thread, and its answer goes straight
     // to the socket: nothing else reads or writes this connection until it

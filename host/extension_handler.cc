@@ -1,6 +1,8 @@
 #include "extension_handler.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -60,6 +62,51 @@ class Exchange {
     return answer_.Write(data, n);
   }
 
+  // The extension's report: kept as far as its size and this host's idea
+  // of it agree.
+  bool Report(const HSE_REQUEST_REPORT* report) {
+    if (report == nullptr || report->cbSize < offsetof(HSE_REQUEST_REPORT, qwRecords)) return false;
+    HSE_REQUEST_REPORT r{};
+    std::memcpy(&r, report, std::min<size_t>(report->cbSize, sizeof(r)));
+    mode_ = r.dwMode <= 6 ? r.dwMode : r.dwMode == HSE_MODE_OTHER ? kModeOther : kModeNone;
+    switch (r.dwOutcome) {
+      case HSE_OUTCOME_ERROR_RECORDS:
+        outcome_ = Outcome::kErrorRecords;
+        break;
+      case HSE_OUTCOME_LIMIT_PAGE:
+        outcome_ = Outcome::kLimitPage;
+        break;
+      case HSE_OUTCOME_EXCEPTION:
+        outcome_ = Outcome::kException;
+        break;
+      default:
+        outcome_ = Outcome::kAnswered;
+        break;
+    }
+    records_ = r.qwRecords;
+    reported_ = true;
+    return true;
+  }
+
+  FinishedRequest Finished() const {
+    FinishedRequest f{.request = request_};
+    f.status = answer_.status();
+    f.body_bytes = answer_.BodyBytes();
+    f.bytes_sent = answer_.BytesSent();
+    f.first_byte = answer_.FirstByteAt();
+    f.end = std::chrono::steady_clock::now();
+    f.mode = mode_;
+    f.records = records_;
+    if (answer_.Failed()) {
+      f.outcome = Outcome::kClientGone;
+    } else if (reported_) {
+      f.outcome = outcome_;
+    } else {
+      f.outcome = f.status >= 500 ? Outcome::kException : Outcome::kAnswered;
+    }
+    return f;
+  }
+
   void Finish(uint32_t result) {
     if (!answer_.Started()) {
       if (result == HSE_STATUS_SUCCESS) {
@@ -77,6 +124,10 @@ class Exchange {
   const HttpRequest& request_;
   Answer& answer_;
   const EXTENSION_CONTROL_BLOCK& ecb_;
+  size_t mode_ = kModeNone;
+  Outcome outcome_ = Outcome::kAnswered;
+  uint64_t records_ = 0;
+  bool reported_ = false;
 };
 
 Exchange* Of(HCONN conn) {
@@ -113,6 +164,9 @@ HSE_BOOL ReadClient(HCONN /*conn*/, void* /*buffer*/, uint32_t* size) {
 
 HSE_BOOL ServerSupport(HCONN conn, uint32_t request, void* buffer, uint32_t* size,
                        void* data_type) {
+  if (request == HSE_REQ_REPORT_REQUEST) {
+    return Of(conn)->Report(static_cast<const HSE_REQUEST_REPORT*>(buffer)) ? 1 : 0;
+  }
   if (request != HSE_REQ_SEND_RESPONSE_HEADER) return 0;
   const auto* status = static_cast<const char*>(buffer);
   size_t len = 0;
@@ -141,6 +195,20 @@ void ExtensionHandler::Handle(const HttpRequest& request, Answer& answer) {
   ecb.ReadClient = &ReadClient;
   ecb.ServerSupportFunction = &ServerSupport;
   exchange.Finish(extension_.Run(&ecb));
+  if (!observers_.empty()) Tell(exchange.Finished());
+}
+
+void ExtensionHandler::Unanswered(const HttpRequest& request, int status) {
+  if (observers_.empty()) return;
+  FinishedRequest f{.request = request};
+  f.status = status;
+  f.end = std::chrono::steady_clock::now();
+  f.outcome = status == 0 ? Outcome::kClientGone : Outcome::kRefused;
+  Tell(f);
+}
+
+void ExtensionHandler::Tell(const FinishedRequest& finished) const {
+  for (RequestObserver* o : observers_) o->Finished(finished);
 }
 
 }  // namespace morvane::host

@@ -61,11 +61,23 @@ bool ExtensionLoader::Load(const std::string& path, std::string* error) {
   return true;
 }
 
-bool ExtensionLoader::GetVersion(HSE_VERSION_INFO* info) const {
-  return get_version_ != nullptr && get_version_(info) != 0;
+bool ExtensionLoader::GetVersion(HSE_VERSION_INFO* info) {
+  if (get_version_ == nullptr) return false;
+  HSE_VERSION_INFO_EX ex{};
+  ex.Base.dwExtensionVersion = HSE_VERSION_INFO_EX_SIGNATURE;
+  ex.cbSize = sizeof(ex);
+  if (get_version_(&ex.Base) == 0) return false;
+  *info = ex.Base;
+  // A table too small for the two functions is an extension of another
+  // build's idea of it: go without.
+  services_ = ex.lpServices != nullptr && ex.lpServices->cbSize >= sizeof(HSE_EXTENSION_SERVICES)
+                  ? ex.lpServices
+                  : nullptr;
+  return true;
 }
 
-void ExtensionLoader::Terminate() const {
+void ExtensionLoader::Terminate() {
+  services_ = nullptr;
   if (terminate_ != nullptr) terminate_(HSE_TERM_MUST_UNLOAD);
 }
 
@@ -73,6 +85,7 @@ void ExtensionLoader::Unload() {
   if (handle_ == nullptr) return;
   dlclose(handle_);
   handle_ = nullptr;
+  services_ = nullptr;
   get_version_ = nullptr;
   proc_ = nullptr;
   terminate_ = nullptr;

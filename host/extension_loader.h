@@ -25,14 +25,20 @@ class ExtensionLoader {
   bool Load(const std::string& path, std::string* error);
   bool Loaded() const { return handle_ != nullptr; }
 
-  // GetExtensionVersion; false when the extension refuses.
-  bool GetVersion(HSE_VERSION_INFO* info) const;
+  // GetExtensionVersion, asking for the extension's services as well
+  // (HSE_VERSION_INFO_EX); false when the extension refuses.
+  bool GetVersion(HSE_VERSION_INFO* info);
+
+  // The services the extension offered in GetVersion, or null (an extension
+  // that offers none). Valid until Terminate.
+  const HSE_EXTENSION_SERVICES* Services() const { return services_; }
 
   // HttpExtensionProc on the calling thread. Requires: Loaded().
   uint32_t Run(EXTENSION_CONTROL_BLOCK* ecb) const { return proc_(ecb); }
 
-  // TerminateExtension(HSE_TERM_MUST_UNLOAD). Requires: no Run in flight.
-  void Terminate() const;
+  // TerminateExtension(HSE_TERM_MUST_UNLOAD). Requires: no Run in flight,
+  // and nothing using Services() any more.
+  void Terminate();
 
   // dlclose; the library's own teardown runs here. Requires: no Run in
   // flight.
@@ -43,6 +49,7 @@ class ExtensionLoader {
   PFN_GETEXTENSIONVERSION get_version_ = nullptr;
   PFN_HTTPEXTENSIONPROC proc_ = nullptr;
   PFN_TERMINATEEXTENSION terminate_ = nullptr;
+  const HSE_EXTENSION_SERVICES* services_ = nullptr;
 };
 
 }  // namespace morvane::host

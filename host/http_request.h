@@ -5,6 +5,7 @@
 #ifndef MORVANE_HOST_HTTP_REQUEST_H_
 #define MORVANE_HOST_HTTP_REQUEST_H_
 
+#include <chrono>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -20,6 +21,8 @@ struct HttpRequest {
   std::vector<std::pair<std::string, std::string>> headers;  // in order, as sent
   std::string body;
   std::string remote_address;
+  // When the request had been read whole (or refused): its duration starts here.
+  std::chrono::steady_clock::time_point received{};
 
   // The first header of that name (case-insensitive), or null.
   const std::string* Header(std::string_view name) const;

@@ -30,6 +30,7 @@
 #include "extension_loader.h"
 #include "host_limits.h"
 #include "http_server.h"
+#include "monitoring.h"
 #include "version_strings.h"
 #include "web/extension_abi.h"
 
@@ -39,12 +40,14 @@ using morvane::host::ExtensionHandler;
 using morvane::host::ExtensionLoader;
 using morvane::host::HostLimits;
 using morvane::host::HttpServer;
+using morvane::host::Monitoring;
 
 struct Options {
   std::string listen = "127.0.0.1:8080";
   std::string extension;
   std::string clock;
   HostLimits limits;
+  morvane::host::MonitoringOptions monitoring;
 };
 
 constexpr const char* kUsage =
@@ -84,6 +87,13 @@ constexpr const char* kUsage =
     "                        requests from one client address running at once;\n"
     "                        more wait their turn (default 4; raise it behind a\n"
     "                        load balancer)\n"
+    "  --admin-listen ADDR:PORT\n"
+    "                        also serve /metrics (Prometheus), /healthz and\n"
+    "                        /readyz on this address (off by default; keep it on\n"
+    "                        loopback or a private network)\n"
+    "  --access-log PATH     append one line per request to PATH (the combined\n"
+    "                        format, then duration, bytes sent, mode, outcome);\n"
+    "                        SIGHUP reopens it (off by default)\n"
     "  --help                show this text\n"
     "  --version             show the version strings\n";
 
@@ -215,6 +225,15 @@ int ParseOptions(int argc, char** argv, Options* options, bool* done) {
         return UsageError(std::string(arg) + " needs a number from 1 to 1000000");
       }
       *limit = static_cast<size_t>(n);
+    } else if (arg == "--admin-listen") {
+      if (!value(&options->monitoring.admin_listen) ||
+          options->monitoring.admin_listen.find(':') == std::string::npos) {
+        return UsageError("--admin-listen needs ADDR:PORT");
+      }
+    } else if (arg == "--access-log") {
+      if (!value(&options->monitoring.access_log) || options->monitoring.access_log.empty()) {
+        return UsageError("--access-log needs a path");
+      }
     } else if (arg == "--extension") {
       if (!value(&options->extension) || options->extension.empty()) {
         return UsageError("--extension needs a path");
@@ -273,7 +292,10 @@ int main(int argc, char** argv) {
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);
   sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  // SIGHUP reopens the access log (logrotate) and never stops the server.
+  sigset_t waited = stop_signals;
+  sigaddset(&waited, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &waited, nullptr);
   signal(SIGPIPE, SIG_IGN);
   FitConnectionsToDescriptors(&options.limits);
   // One heap per thread (the allocator's default, up to eight per core)
@@ -302,17 +324,29 @@ int main(int argc, char** argv) {
   const std::string host = options.listen.substr(0, colon);
   ExtensionHandler handler(extension);
   auto server = std::make_unique<HttpServer>(options.limits);
-  if (!server->Listen(host, options.listen.substr(colon + 1), handler, &error)) {
+  auto monitoring =
+      Monitoring::Create(options.monitoring, options.limits, extension, handler, &error);
+  const bool listening =
+      monitoring && server->Listen(host, options.listen.substr(colon + 1), handler, &error);
+  if (!listening || !monitoring->ListenAdmin(*server, &error)) {
     std::fprintf(stderr, "morvane-server: %s\n", error.c_str());
+    if (listening) server->Drain([] { return true; });
+    if (monitoring) monitoring->Stop();
+    server.reset();
     extension.Terminate();
     extension.Unload();
     return 1;
   }
   std::printf("morvane-server listening on http://%s:%d\n", host.c_str(), server->port());
+  if (!monitoring->AdminAddress().empty()) {
+    std::printf("morvane-server admin pages on %s\n", monitoring->AdminAddress().c_str());
+  }
   std::fflush(stdout);
 
   int signal_number = 0;
-  while (sigwait(&stop_signals, &signal_number) != 0) {
+  while (sigwait(&waited, &signal_number) != 0 || signal_number == SIGHUP) {
+    if (signal_number == SIGHUP) monitoring->Reopen();
+    signal_number = 0;
   }
 
   // Requests in flight may finish within the drain bound; a second signal
@@ -321,6 +355,7 @@ int main(int argc, char** argv) {
     const timespec now{0, 0};
     return sigtimedwait(&stop_signals, nullptr, &now) > 0;
   });
+  monitoring->Stop();
   if (!clean) {
     // A thread is still inside the extension: it cannot be told to stop,
     // nor unloaded under it. Everything it holds goes with the process.

@@ -26,6 +26,13 @@ class RequestHandler {
   // answer (Answer::End) before returning; the connection ends it, broken
   // off, if the handler did not. Safe for concurrent use.
   virtual void Handle(const HttpRequest& request, Answer& answer) = 0;
+
+  // A request of this listener that no handler answered: refused by the
+  // framing rules with the host's page of `status` (the request holds what
+  // its head said, if it was read), or given up by its client while it
+  // waited for a turn (`status` 0). For counting and logging; the default
+  // does nothing. Safe for concurrent use.
+  virtual void Unanswered(const HttpRequest& /*request*/, int /*status*/) {}
 };
 
 }  // namespace morvane::host

@@ -20,6 +20,10 @@
 //
 // Threads: safe for concurrent use; links are made, checked and closed
 // outside its lock.
+//
+// The pool also counts, by the alias a link was opened through, links made
+// afresh, taken again and closed rather than kept: the extension's figures
+// for the host (counted under the lock each call takes anyway).
 #ifndef MORVANE_DATA_CONNECTION_POOL_H_
 #define MORVANE_DATA_CONNECTION_POOL_H_
 
@@ -44,25 +48,46 @@ class ConnectionPool {
   static ConnectionPool& Process();
 
   // An idle link made under `key` that is still usable, or nullptr.
-  std::unique_ptr<Connection> Take(const std::string& key);
+  // `alias` names the store for the counts only.
+  std::unique_ptr<Connection> Take(const std::string& key, const std::string& alias);
   // Keeps `link` for a later Take of `key` when it is reusable; closes it
   // otherwise (and the oldest idle link when the pool is full).
-  void Give(const std::string& key, std::unique_ptr<Connection> link);
+  void Give(const std::string& key, const std::string& alias, std::unique_ptr<Connection> link);
   // Closes every idle link.
   void Clear();
   size_t IdleCount();
 
+  // A link of `alias` was made afresh (Take found none), or closed by its
+  // user instead of given back (it failed).
+  void CountOpened(const std::string& alias);
+  void CountDiscarded(const std::string& alias);
+
+  struct AliasStats {
+    std::string alias;
+    size_t kept = 0;  // idle now
+    uint64_t opened = 0;
+    uint64_t reused = 0;
+    uint64_t discarded = 0;
+  };
+  // Every alias seen so far, in the order first seen.
+  std::vector<AliasStats> Stats();
+
  private:
   struct Idle {
     std::string key;
+    std::string alias;
     std::unique_ptr<Connection> link;
     std::chrono::steady_clock::time_point since;
   };
   // Moves the links idle longer than kIdleLifetime into `expired`.
+  // Requires: mu_.
   void TakeExpired(std::chrono::steady_clock::time_point now, std::vector<Idle>* expired);
+  // The counts of `alias`, made on first use. Requires: mu_.
+  AliasStats& CountsOf(const std::string& alias);
 
   std::mutex mu_;
   std::vector<Idle> idle_;  // oldest first
+  std::vector<AliasStats> counts_;
 };
 
 }  // namespace morvane::db

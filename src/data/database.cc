@@ -65,11 +65,12 @@ void TDatabase::Connect(bool by_data_set) {
     login.given = has_user || has_password;
   }
   pool_key_ = PoolKey(alias, login, read_only_, create_store_);
-  link_ = ConnectionPool::Process().Take(pool_key_);
+  link_ = ConnectionPool::Process().Take(pool_key_, alias_);
   if (!link_) {
     link_ = alias.driver == DriverKind::kSqlite
                 ? OpenSqliteConnection(alias, read_only_, create_store_)
                 : OpenPostgresConnection(alias, login, read_only_);
+    ConnectionPool::Process().CountOpened(alias_);
   }
   opened_by_data_set_ = by_data_set;
 }
@@ -84,11 +85,12 @@ void TDatabase::CloseDataSets() {
 
 void TDatabase::Close() {
   CloseDataSets();
-  if (link_) ConnectionPool::Process().Give(pool_key_, std::move(link_));
+  if (link_) ConnectionPool::Process().Give(pool_key_, alias_, std::move(link_));
 }
 
 void TDatabase::Discard() {
   CloseDataSets();
+  if (link_) ConnectionPool::Process().CountDiscarded(alias_);
   link_.reset();
 }
 
@@ -99,6 +101,7 @@ void TDatabase::DropIfStale() {
   for (TDataSet* ds : data_sets_) ds->Close();
   if (link_->Revalidate()) return;
   CloseDataSets();  // their statements belong to the link that goes
+  ConnectionPool::Process().CountDiscarded(alias_);
   link_.reset();
 }
 
@@ -164,7 +167,7 @@ void TDatabase::DataSetClosed() {
                                     [](const TDataSet* ds) { return ds->Active(); });
   if (!any_open) {
     for (TDataSet* ds : data_sets_) ds->ReleaseStatements();
-    ConnectionPool::Process().Give(pool_key_, std::move(link_));
+    ConnectionPool::Process().Give(pool_key_, alias_, std::move(link_));
   }
 }
 

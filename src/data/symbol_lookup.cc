@@ -38,6 +38,7 @@ void GenStockName(THistData& module, const std::string& symbol) {
   module.StockNameQueryname_c->AppendText(&record);
   record += "|\r\n";
   out->Write(record);
+  out->CountRecords(2, 0);
 }
 
 }  // namespace morvane

@@ -14,6 +14,8 @@ constexpr size_t kInitialRecordCapacity = 512;
 // number_text.h) or a date-time form (at most 19 characters).
 constexpr size_t kColumnCapacity = kNumberTextCapacity;
 
+constexpr std::string_view kErrorKind = "ERROR|";
+
 }  // namespace
 
 RecordWriter::RecordWriter(ResponseSink& sink) : sink_(sink) {
@@ -97,6 +99,7 @@ RecordWriter& RecordWriter::ShortDateTime(TDateTime v) {
 void RecordWriter::End() {
   buffer_.append("|\r\n");
   sink_.WriteBytes(buffer_.data(), buffer_.size());
+  sink_.CountRecords(1, buffer_.starts_with(kErrorKind) ? 1 : 0);
   buffer_.clear();
 }
 
@@ -108,6 +111,7 @@ void RecordWriter::WriteRecordCount(int64_t n) {
   *end++ = '\r';
   *end++ = '\n';
   sink_.WriteBytes(text, static_cast<size_t>(end - text));
+  sink_.CountRecords(1, 0);
 }
 
 void SendErrorMsg(std::string_view msg, ResponseSink& sink) {
@@ -120,15 +124,17 @@ void SendErrorMsg(std::string_view msg, ResponseSink& sink) {
     text[msg.size()] = '\r';
     text[msg.size() + 1] = '\n';
     sink.WriteBytes(text, msg.size() + 2);
-    return;
+  } else {
+    std::string line(msg);
+    line += "\r\n";
+    sink.WriteBytes(line.data(), line.size());
   }
-  std::string line(msg);
-  line += "\r\n";
-  sink.WriteBytes(line.data(), line.size());
+  sink.CountRecords(1, msg.starts_with(kErrorKind) ? 1 : 0);
 }
 
 void WriteBareRecordNotFound(ResponseSink& sink) {
   sink.Write(kErrRecordNotFound);
+  sink.CountRecords(1, 1);
 }
 
 void RecordWriter::WriteBareRecordNotFound() {

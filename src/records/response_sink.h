@@ -7,6 +7,7 @@
 #define MORVANE_RECORDS_RESPONSE_SINK_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,20 @@ class ResponseSink {
   // before. A failed write is ignored (the client may have gone away).
   virtual void WriteBytes(const char* data, size_t n) = 0;
   void Write(std::string_view s) { WriteBytes(s.data(), s.size()); }
+
+  // The records written here, and of them the error records: counted by
+  // the record writers (record_writer.h) as each one goes out, for the
+  // request's report. Plain integers: a sink serves one thread.
+  uint64_t Records() const { return records_; }
+  uint64_t ErrorRecords() const { return error_records_; }
+  void CountRecords(uint64_t records, uint64_t error_records) {
+    records_ += records;
+    error_records_ += error_records;
+  }
+
+ private:
+  uint64_t records_ = 0;
+  uint64_t error_records_ = 0;
 };
 
 // A sink that keeps everything written, for tests and small tools.

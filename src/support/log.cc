@@ -5,6 +5,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -20,11 +21,12 @@
 namespace morvane {
 namespace {
 
-// The open log. Every member is guarded by `lock`.
+// The open log. Every member but the count is guarded by `lock`.
 struct LogState {
   std::mutex lock;
   int fd = -1;
   std::string file_name;
+  std::atomic<uint64_t> lines_written{0};
 };
 
 LogState& State() {
@@ -168,6 +170,11 @@ void omsLogMsg(std::string_view message) {
     return;
   }
   WriteLine(s.fd, message);
+  s.lines_written.fetch_add(1, std::memory_order_relaxed);
+}
+
+uint64_t LogLinesWritten() {
+  return State().lines_written.load(std::memory_order_relaxed);
 }
 
 void DumpToFile(std::string_view message) {

@@ -18,6 +18,7 @@
 #ifndef MORVANE_SUPPORT_LOG_H_
 #define MORVANE_SUPPORT_LOG_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -61,6 +62,10 @@ void omsLogClose();
 
 // The path of the open log, or "" when it is closed.
 std::string LogFileName();
+
+// Lines written by omsLogMsg (and so DumpToFile and LogLine) since the
+// process started; the header lines are not counted. Safe for concurrent use.
+uint64_t LogLinesWritten();
 
 }  // namespace morvane
 

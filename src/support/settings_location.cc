@@ -156,7 +156,7 @@ std::string GetINILocation() {
   return kDownloadedSettingsPath;
 }
 
-std::shared_ptr<const TIniFile> omsIniFile(const std::string& name) {
+std::string FindLocalSettingsFile(const std::string& name) {
   const std::string n = name.empty() ? std::string(kSettingsFileName) : name;
   // On Windows a name with a directory or drive joined to another directory
   // names no file; here "./" + "sub/x.ini" would, so such names skip the
@@ -170,9 +170,17 @@ std::shared_ptr<const TIniFile> omsIniFile(const std::string& name) {
       path += '/';
       path += n;
       if (IsRegularFile(path)) {
-        return ReadIniCached(path);
+        return path;
       }
     }
+  }
+  return "";
+}
+
+std::shared_ptr<const TIniFile> omsIniFile(const std::string& name) {
+  const std::string path = FindLocalSettingsFile(name);
+  if (!path.empty()) {
+    return ReadIniCached(path);
   }
   return std::make_shared<const TIniFile>(GetINILocation());
 }

@@ -40,6 +40,10 @@ std::string SystemConfigDir();
 // (ini_file_cache.h); a downloaded one is read afresh every time.
 std::shared_ptr<const TIniFile> omsIniFile(const std::string& name = "");
 
+// The file that steps 1 to 3 above find, or "" when omsIniFile would
+// download the page. Looks only; never downloads.
+std::string FindLocalSettingsFile(const std::string& name = "");
+
 // The settings-page address built from the registry values (see registry.h):
 // "http://" + (iniServer, or kDefaultDownloadHost when empty) + "/", then
 // each of iniFirm, iniRole, iniCustom that is non-empty followed by "/", in

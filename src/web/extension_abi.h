@@ -21,6 +21,13 @@
  *      once; each call runs one request to its end on the calling thread.
  *   4. After the last HttpExtensionProc has returned: TerminateExtension
  *      once, then dlclose.
+ *
+ * Two optional additions let a host show what the extension does without a
+ * fourth entry point (see "Reports and services" below): the extension
+ * reports each request's facts through ServerSupportFunction, and hands a
+ * host that asks for them in GetExtensionVersion a table of services (its
+ * process-wide figures and a readiness check). Both are versioned by size, so
+ * an older host or extension on either side simply goes without them.
  */
 #ifndef MORVANE_WEB_EXTENSION_ABI_H_
 #define MORVANE_WEB_EXTENSION_ABI_H_
@@ -49,6 +56,8 @@ extern "C" {
 
 /* Request codes of ServerSupportFunction. */
 #define HSE_REQ_SEND_RESPONSE_HEADER 3
+/* The request's report (HSE_REQUEST_REPORT); far from the classic codes. */
+#define HSE_REQ_REPORT_REQUEST 0x4D560001u
 
 /* The `reserved` argument of WriteClient: the write completes before the
  * call returns. It is the only mode this interface knows. */
@@ -175,11 +184,111 @@ typedef struct EXTENSION_CONTROL_BLOCK {
    *   when HttpExtensionProc returns. Only the first call per request is
    *   honoured; later calls fail.
    *
+   * HSE_REQ_REPORT_REQUEST: what this request was and how it ended, for the
+   *   host's counts and access log (see HSE_REQUEST_REPORT below). Called at
+   *   most once, as the extension's last act before HttpExtensionProc
+   *   returns.
+   *     lpvBuffer     the report; its cbSize says how much of it there is.
+   *     lpdwSize, lpdwDataType  unused (NULL).
+   *   A host that does not know the code fails the call, which changes
+   *   nothing for the request.
+   *
    * Unknown request codes fail.
    */
   HSE_BOOL(*ServerSupportFunction)
   (HCONN ConnID, uint32_t dwHSERequest, void* lpvBuffer, uint32_t* lpdwSize, void* lpdwDataType);
 } EXTENSION_CONTROL_BLOCK;
+
+/* ---- Reports and services ------------------------------------------------
+ *
+ * Every structure here starts with cbSize, set by the side that made it to
+ * sizeof the structure as that side was built. Fields are only ever added
+ * at the end; a reader uses the fields that lie wholly within cbSize and
+ * takes the others as zero. Counts (qw..., "total") only grow for the life
+ * of the loaded library; the other figures are current values.
+ */
+
+/* The mode of a request: 0 to 6 are the modes "0" to "6". */
+#define HSE_MODE_OTHER 7u /* a mode text that selects no generator */
+#define HSE_MODE_NONE 8u  /* not known: the fields were never read */
+
+/* How a request ended, as the extension saw it. */
+#define HSE_OUTCOME_ANSWERED 1u      /* the generator ran to its end */
+#define HSE_OUTCOME_ERROR_RECORDS 2u /* the answer held error records only */
+#define HSE_OUTCOME_LIMIT_PAGE 3u    /* turned away at MaxConnection (500) */
+#define HSE_OUTCOME_EXCEPTION               \
+  4u /* a failure caught and logged, or the \
+        frame's failure page */
+
+typedef struct HSE_REQUEST_REPORT {
+  uint32_t cbSize;
+  uint32_t dwMode;    /* HSE_MODE_... or 0 to 6 */
+  uint32_t dwOutcome; /* HSE_OUTCOME_... */
+  uint32_t dwReserved;
+  uint64_t qwRecords;      /* records written, error records included */
+  uint64_t qwErrorRecords; /* of which error records */
+} HSE_REQUEST_REPORT;
+
+/* One store, by the alias that names it. Aliases come from the alias and
+ * settings files, never from a request. */
+#define HSE_ALIAS_LEN 64 /* szAlias, terminating zero included */
+typedef struct HSE_STORE_FIGURES {
+  char szAlias[HSE_ALIAS_LEN];
+  uint64_t qwLinksKept;      /* idle links kept for reuse now */
+  uint64_t qwLinksOpened;    /* links made afresh */
+  uint64_t qwLinksReused;    /* opens served by a kept link */
+  uint64_t qwLinksDiscarded; /* links closed rather than kept: failed,
+                                broken, stale, idle too long, or beyond
+                                the bound of kept links */
+  uint64_t qwErrors;         /* store errors caught by the request handler */
+} HSE_STORE_FIGURES;
+
+#define HSE_MAX_STORES 16
+typedef struct HSE_EXTENSION_FIGURES {
+  uint32_t cbSize;         /* set by the host */
+  uint32_t dwModulesInUse; /* data modules serving a request now */
+  uint32_t dwModulesIdle;  /* made and waiting for one */
+  int32_t lModulesMax;     /* MaxConnection; 0 or less: no limit */
+  uint64_t qwDailyRetries; /* daily-history attempts retried */
+  uint64_t qwLogLines;     /* diagnostic log lines written */
+  uint32_t dwStores;       /* entries of Stores in use */
+  uint32_t dwReserved;
+  HSE_STORE_FIGURES Stores[HSE_MAX_STORES];
+} HSE_EXTENSION_FIGURES;
+
+/*
+ * The extension's services, valid from GetExtensionVersion until
+ * TerminateExtension is called. Each function may be called from any host
+ * thread, concurrently with requests, and never from inside a request.
+ *
+ * GetFigures: fills the fields of *pFigures that lie within its cbSize.
+ *   Takes a lock or two, never a store: cheap enough for every scrape.
+ * CheckReady: whether the extension can serve: its settings file and alias
+ *   file can be read and every store its aliases name can be opened. May
+ *   take as long as connecting to a store does: call it off the request
+ *   path. On failure writes a short text naming what failed (zero
+ *   terminated, cut to *lpdwSize bytes) and returns zero.
+ */
+typedef struct HSE_EXTENSION_SERVICES {
+  uint32_t cbSize; /* set by the extension */
+  HSE_BOOL (*GetFigures)(HSE_EXTENSION_FIGURES* pFigures);
+  HSE_BOOL (*CheckReady)(char* lpszProblem, uint32_t* lpdwSize);
+} HSE_EXTENSION_SERVICES;
+
+/*
+ * Asking for the services: the host passes GetExtensionVersion this larger
+ * block, with Base.dwExtensionVersion set to HSE_VERSION_INFO_EX_SIGNATURE
+ * and cbSize to its size. An extension that knows the signature fills Base
+ * as always and sets lpServices (or leaves it NULL); one that does not
+ * fills Base only. A host that passes the plain block never carries the
+ * signature, so the extension never looks past it.
+ */
+#define HSE_VERSION_INFO_EX_SIGNATURE 0x4D565831u
+typedef struct HSE_VERSION_INFO_EX {
+  HSE_VERSION_INFO Base;
+  uint32_t cbSize;                          /* set by the host */
+  const HSE_EXTENSION_SERVICES* lpServices; /* set by the extension */
+} HSE_VERSION_INFO_EX;
 
 /* ---- The extension's entry points ---------------------------------------- */
 

@@ -15,6 +15,7 @@
 #include "support/log.h"
 #include "web/extension_abi.h"
 #include "web/extension_entry.h"
+#include "web/extension_services.h"
 #include "web/hist_web_module.h"
 #include "web/web_application.h"
 
@@ -49,6 +50,8 @@ Extension g_extension;
 extern "C" {
 
 __attribute__((visibility("default"))) HSE_BOOL GetExtensionVersion(HSE_VERSION_INFO* pVer) {
+  // The services first: filling the version overwrites the host's signature.
+  morvane::OfferExtensionServices(*morvane::g_extension.app, pVer);
   return morvane::FillExtensionVersion(*morvane::g_extension.app, pVer) ? 1 : 0;
 }
 

@@ -9,6 +9,7 @@
 #include "support/clock.h"
 #include "support/log.h"
 #include "support/log_escape.h"
+#include "web/extension_stats.h"
 #include "web/hist_web_module.h"
 #include "web/history_params.h"
 #include "web/request_settings.h"
@@ -42,7 +43,8 @@ void LogGeneratorFailure(const std::exception& e, const char* generator, const H
 // contradictory runs of numbered bars. A daily answer holds one row per
 // trading day, so the buffer stays small. After three failures the body is
 // empty; the failures are in the log.
-void RunDailyWithRetry(THistData& m, const HistoryParams& p, const RequestSettings& s,
+// Returns false when every attempt failed.
+bool RunDailyWithRetry(THistData& m, const HistoryParams& p, const RequestSettings& s,
                        ResponseSink& response) {
   std::string close_note;
   for (int attempt = 1; attempt <= 3; ++attempt) {
@@ -53,9 +55,12 @@ void RunDailyWithRetry(THistData& m, const HistoryParams& p, const RequestSettin
       GenInterday2(m, p, s, out);
       m.SetResponse(&response);
       response.Write(attempt_body.Body());
-      return;
+      response.CountRecords(attempt_body.Records(), attempt_body.ErrorRecords());
+      return true;
     } catch (const EDatabaseError& e) {
       m.SetResponse(&response);
+      CountStoreError(m, e);
+      if (attempt < 3) CountDailyRetry();
       if (m.HistSQLDB.Connected()) close_note += "1";
       m.HistSQLDB.Discard();
       if (!m.HistSQLDB.Connected()) close_note += "2";
@@ -66,6 +71,7 @@ void RunDailyWithRetry(THistData& m, const HistoryParams& p, const RequestSettin
       throw;
     }
   }
+  return false;
 }
 
 // The modes that walk the days of the range, one table or query per day,
@@ -80,16 +86,17 @@ HistoryParams WithBoundedWalk(const HistoryParams& request) {
 }
 
 // Runs the generator of the request's mode. `failed` is set when a
-// generator's failure was caught and logged here.
+// generator's failure was caught and logged here; `gave_up` when the daily
+// history failed every attempt (its links stay as its retries left them).
 void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& request,
-              ResponseSink& response, bool* failed) {
+              ResponseSink& response, bool* failed, bool* gave_up) {
   const HistoryParams p = WithBoundedWalk(request);
   RecordWriter out(response);
   const std::string& mode = p.mode;
   if (mode == "0") {
     GenIntraday(m, p, s, out);
   } else if (mode == "1") {
-    RunDailyWithRetry(m, p, s, response);
+    *gave_up = !RunDailyWithRetry(m, p, s, response);
   } else if (mode == "2") {
     GenDelay(m, p, s, out);
   } else if (mode == "3") {
@@ -101,6 +108,7 @@ void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& reque
       }
     } catch (const std::exception& e) {
       LogGeneratorFailure(e, "DoGenIntraday", p, false);
+      CountStoreError(m, e);
       *failed = true;
     }
   } else if (mode == "4") {
@@ -113,6 +121,7 @@ void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& reque
         GenInterval3(m, p, s, out);
       } catch (const std::exception& e) {
         LogGeneratorFailure(e, "GenInterval3", p, true);
+        CountStoreError(m, e);
         *failed = true;
       }
     } else {
@@ -122,6 +131,7 @@ void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& reque
         LogLine("Interval Done");
       } catch (const std::exception& e) {
         LogGeneratorFailure(e, "GenInterval4", p, true);
+        CountStoreError(m, e);
         *failed = true;
       }
     }
@@ -145,6 +155,7 @@ void CloseConnections(THistData& m, bool failed) {
       }
     } catch (const std::exception& e) {
       LogLine(LogStamp(Now()) + "Exception: " + Escaped(e) + " when closing " + d->AliasName());
+      CountStoreError(d->AliasName());
     }
   }
 }
@@ -154,6 +165,7 @@ void CloseConnections(THistData& m, bool failed) {
 void HistDatagetHistoryAction(THistData& module, TWebRequest& request, TWebResponse& response) {
   module.SetResponse(&response);
   bool failed = false;
+  bool gave_up = false;
   try {
     const RequestSettings settings = ReadRequestSettings();
     response.SetContentType("text/plain");
@@ -165,7 +177,14 @@ void HistDatagetHistoryAction(THistData& module, TWebRequest& request, TWebRespo
     };
     HistoryParams params;
     std::string_view error_record;
-    if (!ParseHistoryParams(field, settings, Today(), &params, &error_record)) {
+    const bool parsed = ParseHistoryParams(field, settings, Today(), &params, &error_record);
+    if (RequestReport* report = request.Report()) {
+      // A request refused for its fields still names its mode (read first,
+      // so it was read without fault).
+      const std::string mode = parsed ? params.mode : field("mode");
+      report->mode = ModeCode(mode.empty() ? "0" : mode);
+    }
+    if (!parsed) {
       SendErrorMsg(error_record, response);
       module.SetResponse(nullptr);
       return;  // nothing was opened
@@ -175,9 +194,10 @@ void HistDatagetHistoryAction(THistData& module, TWebRequest& request, TWebRespo
     // at its next use, rather than failing every request of this module that
     // needs it from then on.
     if (module.OrdDB) module.OrdDB->DropIfStale();
-    Dispatch(module, settings, params, response, &failed);
+    Dispatch(module, settings, params, response, &failed, &gave_up);
   } catch (const std::exception& e) {
     LogLine(LogStamp(Now()) + "Exception: " + Escaped(e) + " when HistDatagetHistoryAction");
+    CountStoreError(module, e);
     failed = true;
   } catch (...) {
     LogLine(LogStamp(Now()) + "Exception: unknown error when HistDatagetHistoryAction");
@@ -185,6 +205,9 @@ void HistDatagetHistoryAction(THistData& module, TWebRequest& request, TWebRespo
   }
   CloseConnections(module, failed);
   module.SetResponse(nullptr);
+  if (RequestReport* report = request.Report(); report != nullptr && (failed || gave_up)) {
+    report->failed = true;
+  }
 }
 
 bool THistWebModule::DispatchAction(TWebRequest& request, TWebResponse& response) {

@@ -1,7 +1,7 @@
 #include "web/history_params.h"
 
-#include "support/int_parse.h"
 #include "records/record_writer.h"
+#include "support/int_parse.h"
 
 namespace morvane {
 

@@ -12,6 +12,7 @@
 
 #include "web/extension_abi.h"
 #include "web/field_list.h"
+#include "web/request_report.h"
 
 namespace morvane {
 
@@ -49,7 +50,14 @@ class TWebRequest {
   // once and kept, so the host sees at most one ReadClient per request.
   const std::string& Content();
 
+  // Where the handler notes the request's mode and a failure it caught,
+  // for the frame's report to the host; null when nobody reports (tests
+  // that make a request by hand).
+  RequestReport* Report() const { return report_; }
+  void SetReport(RequestReport* report) { report_ = report; }
+
  private:
+  RequestReport* report_ = nullptr;
   EXTENSION_CONTROL_BLOCK* ecb_;
   std::string method_;
   std::optional<std::string> content_;

@@ -64,6 +64,9 @@ ServerProcess::ServerProcess(const std::filesystem::path& work_dir,
     throw std::runtime_error("morvane-server did not report its address: '" + got + "'");
   }
   port_ = std::stoi(m[1]);
+  // Printed with the ready line, in the same write.
+  static const std::regex kAdmin(R"(admin pages on http://127\.0\.0\.1:(\d+))");
+  if (std::regex_search(got, m, kAdmin)) admin_port_ = std::stoi(m[1]);
 }
 
 ServerProcess::~ServerProcess() {

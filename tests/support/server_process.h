@@ -26,6 +26,8 @@ class ServerProcess {
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   int port() const { return port_; }
+  // The admin listener's port (started with --admin-listen), or 0.
+  int admin_port() const { return admin_port_; }
   // The server's process id, for looking at it under /proc.
   pid_t pid() const { return pid_; }
   const std::string& ready_line() const { return ready_line_; }
@@ -35,6 +37,7 @@ class ServerProcess {
  private:
   pid_t pid_ = -1;
   int port_ = 0;
+  int admin_port_ = 0;
   std::string ready_line_;
 };
 
