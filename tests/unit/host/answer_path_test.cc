@@ -3,8 +3,6 @@
 // and the end reaching a coder, and the zstd and gzip coders in place,
 // against a sender that records every write.
 #include <gtest/gtest.h>
-#include <zlib.h>
-#include <zstd.h>
 
 #include <cctype>
 #include <string>
@@ -14,6 +12,7 @@
 #include "answer.h"
 #include "body_coders.h"
 #include "response_head.h"
+#include "support/content_decoding.h"
 
 namespace morvane::host {
 namespace {
@@ -203,43 +202,6 @@ TEST(Answer, TimedFlushAndEndReachTheCoder) {
   }
 }
 
-// The body a client's decoder gets from `coded`, and whether the coded
-// stream ended as a whole one does.
-std::string Decode(std::string_view coding, const std::string& coded, bool* whole) {
-  std::string out;
-  char chunk[4096];
-  *whole = false;
-  if (coding == "zstd") {
-    ZSTD_DCtx* d = ZSTD_createDCtx();
-    ZSTD_inBuffer in{coded.data(), coded.size(), 0};
-    size_t left = 1;
-    while (in.pos < in.size || left != 0) {
-      ZSTD_outBuffer o{chunk, sizeof chunk, 0};
-      left = ZSTD_decompressStream(d, &o, &in);
-      if (ZSTD_isError(left)) break;
-      out.append(chunk, o.pos);
-      if (o.pos == 0 && in.pos == in.size) break;
-    }
-    *whole = !ZSTD_isError(left) && left == 0 && in.pos == in.size;
-    ZSTD_freeDCtx(d);
-  } else {
-    z_stream z{};
-    inflateInit2(&z, 15 + 16);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(coded.data()));
-    z.avail_in = static_cast<uInt>(coded.size());
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-      z.next_out = reinterpret_cast<Bytef*>(chunk);
-      z.avail_out = sizeof chunk;
-      rc = inflate(&z, Z_NO_FLUSH);
-      out.append(chunk, sizeof chunk - z.avail_out);
-    }
-    *whole = rc == Z_STREAM_END && z.avail_in == 0;
-    inflateEnd(&z);
-  }
-  return out;
-}
-
 // A coded answer goes out as the client asked, and decodes to exactly the
 // body written; a small one, a HEAD, a body of known length or one with a
 // coding of its own goes out as it is; a broken one never decodes as whole.
@@ -317,7 +279,7 @@ TEST(Answer, CodesTheBodiesThatGainFromIt) {
       if (!own_length) want_head += std::string(c.framing) + "\r\n";
       EXPECT_EQ(head, want_head + "\r\n") << label;
       bool whole = true;
-      const std::string got = c.coded ? Decode(coding, body, &whole) : body;
+      const std::string got = c.coded ? testing::DecodeBody(coding, body, &whole) : body;
       const std::string want = c.method == std::string("HEAD") ? "" : c.body;
       EXPECT_EQ(got == want && whole && terminated, c.whole) << label;
       // Whatever arrived of a broken answer is the body's start.
