@@ -30,6 +30,7 @@ class GzipCoder final : public BodyCoder {
 
   bool Code(const char* data, size_t n, BodyBuffer& out) override {
     if (!Ready(kWindowBits, kMemLevel)) return false;
+    if (n == 0) return true;
     if (gathered_ + n > kGather) {
       if (!Deflate(gathered_bytes_.get(), gathered_, Z_NO_FLUSH, out)) return false;
       gathered_ = 0;
