@@ -8,8 +8,15 @@ namespace morvane::host {
 Answer::Answer(const HttpRequest& request, ByteSender& sender, const Options& options)
     : request_(request),
       max_wait_(options.max_wait),
+      smallest_coded_(options.smallest_coded),
       framing_(sender),
       buffer_(options.write_size, framing_) {}
+
+std::string Answer::SerializeHead() const {
+  const bool open_length = declared_length_ < 0;
+  return head_.Serialize(request_.version == 10 ? 0 : 1, open_length && request_.version == 11,
+                         open_length && request_.version != 11);
+}
 
 void Answer::Begin(ResponseHead head) {
   status_ = head.status;
@@ -21,16 +28,36 @@ void Answer::Begin(ResponseHead head) {
   if (coder_ && (!open_length || request_.IsHead() || head.Has("Content-Encoding"))) {
     coder_.reset();
   }
-  if (coder_) head.Add("Content-Encoding", coder_->Name());
+  if (coder_ && !vary_.empty()) head.Add("Vary", vary_);
   Framing framing = chunked ? Framing::kChunked : Framing::kRaw;
   if (request_.IsHead()) framing = Framing::kNone;
-  framing_.Start(head.Serialize(request_.version == 10 ? 0 : 1, chunked, closes), framing);
+  head_ = std::move(head);
+  framing_.Start(SerializeHead(), framing);
+  if (!coder_) head_ = ResponseHead();
   oldest_ = std::chrono::steady_clock::now();
 }
 
+void Answer::StartCoding(bool whole) {
+  coding_ = true;
+  head_.Add("Content-Encoding", coder_->Name());
+  framing_.ReplaceHead(SerializeHead());
+  head_ = ResponseHead();
+  const std::string held = buffer_.TakeHeld();
+  if (whole) {
+    if (!coder_->CodeWhole(held.data(), held.size(), buffer_)) coder_failed_ = true;
+    coded_whole_ = true;
+  } else {
+    if (!coder_->Code(held.data(), held.size(), buffer_)) coder_failed_ = true;
+    coder_holds_ = true;
+  }
+}
+
 void Answer::FlushStages() {
-  if (coder_ && coder_holds_) {
-    if (!coder_->Flush(buffer_)) coder_failed_ = true;
+  // A timed flush with body bytes held: the answer is long or slow in
+  // coming, so it is coded from here on.
+  if (Undecided()) StartCoding(false);
+  if (coding_ && coder_holds_) {
+    if (!coder_failed_ && !coder_->Flush(buffer_)) coder_failed_ = true;
     coder_holds_ = false;
   }
   buffer_.Flush();
@@ -49,10 +76,14 @@ bool Answer::Write(const char* data, size_t n) {
   if (!Holding()) {
     oldest_ = now;
   } else if (now - oldest_ > max_wait_) {
-    FlushStages();
+    // Until the coding is decided, the head alone is not worth a send: it
+    // would fix the coding before a single byte of the body is known.
+    if (!Undecided() || buffer_.Held() > 0) FlushStages();
     oldest_ = now;
   }
-  if (coder_) {
+  // A body that fills a whole block is no small answer.
+  if (Undecided() && n >= buffer_.Free()) StartCoding(false);
+  if (coding_) {
     if (!coder_failed_ && !coder_->Code(data, n, buffer_)) coder_failed_ = true;
     coder_holds_ = true;
   } else {
@@ -71,8 +102,13 @@ void Answer::End(bool clean) {
     Begin(std::move(failure));
   }
   ended_ = true;
-  if (coder_ && !coder_failed_ && framing_.framing() != Framing::kNone && !coder_->End(buffer_)) {
-    coder_failed_ = true;
+  clean = clean && !Failed();
+  if (Undecided() && clean && buffer_.Held() >= smallest_coded_) StartCoding(true);
+  if (coding_ && !coder_failed_ && framing_.framing() != Framing::kNone) {
+    // The coded stream is finished only when the answer is whole; a broken
+    // one gets what was coded so far, and no end.
+    const bool ok = !clean ? coder_->Flush(buffer_) : coded_whole_ || coder_->End(buffer_);
+    if (!ok) coder_failed_ = true;
   }
   clean = clean && !Failed();
   buffer_.End(clean);

@@ -42,6 +42,9 @@ class AnswerFraming {
   void Start(std::string head, Framing framing);
   bool Started() const { return started_; }
   bool HeadSent() const { return started_ && head_.empty(); }
+  // Another head for the same framing (the body's coding was decided late).
+  // Requires: Started() and not HeadSent().
+  void ReplaceHead(std::string head) { head_ = std::move(head); }
   Framing framing() const { return framing_; }
 
   // How many body bytes the next block may hold for the head still held,

@@ -46,6 +46,13 @@ void BodyBuffer::Flush() {
   held_ = 0;
 }
 
+std::string BodyBuffer::TakeHeld() {
+  std::string held(data_.get(), held_);
+  bytes_ -= held_;
+  held_ = 0;
+  return held;
+}
+
 void BodyBuffer::End(bool clean) {
   next_.End(std::string_view(data_.get(), held_), clean);
   held_ = 0;

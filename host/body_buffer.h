@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "answer_framing.h"
 
@@ -47,6 +48,10 @@ class BodyBuffer {
   void End(bool clean);
 
   size_t Held() const { return held_; }
+  // How many more bytes fit before the block is sent.
+  size_t Free() const { return Limit() > held_ ? Limit() - held_ : 0; }
+  // Takes back the bytes held (not yet sent), as if never given.
+  std::string TakeHeld();
   // Bytes that have passed through (held or sent).
   uint64_t Bytes() const { return bytes_; }
 

@@ -34,6 +34,10 @@ class BodyCoder {
   virtual bool Code(const char* data, size_t n, BodyBuffer& out) = 0;
   virtual bool Flush(BodyBuffer& out) = 0;
   virtual bool End(BodyBuffer& out) = 0;
+  // The whole body, as the first and only call.
+  virtual bool CodeWhole(const char* data, size_t n, BodyBuffer& out) {
+    return Code(data, n, out) && End(out);
+  }
 };
 
 }  // namespace morvane::host

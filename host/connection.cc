@@ -19,6 +19,7 @@
 #include <optional>
 
 #include "answer.h"
+#include "body_coders.h"
 #include "drain.h"
 #include "http_request.h"
 #include "listener.h"
@@ -349,6 +350,7 @@ net::awaitable<void> Conn::Serve() {
     // returns, and the other threads keep serving every other connection.
     SocketSender sender(stream_.socket().native_handle(), context_.limits.write_timeout, abandon_);
     Answer answer(request, sender, {.write_size = context_.limits.write_buffer});
+    OfferCoding(request, context_.limits.coding, answer);
     HostCounters::Add(context_.counters.requests_started_total);
     HostCounters::Up(context_.counters.requests_running);
     if (needs_turn) context_.threads->EnterRequest();

@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstddef>
 
+#include "coding_settings.h"
+
 namespace morvane::host {
 
 struct HostLimits {
@@ -54,6 +56,9 @@ struct HostLimits {
 
   // Bytes gathered per socket write.
   size_t write_buffer = 64 * 1024;
+
+  // The content codings offered to clients that ask (--compression).
+  CodingSettings coding;
 };
 
 }  // namespace morvane::host

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "coding_settings.h"
 #include "extension_handler.h"
 #include "extension_loader.h"
 #include "host_limits.h"
@@ -94,6 +95,9 @@ constexpr const char* kUsage =
     "  --access-log PATH     append one line per request to PATH (the combined\n"
     "                        format, then duration, bytes sent, mode, outcome);\n"
     "                        SIGHUP reopens it (off by default)\n"
+    "  --compression LIST    codings offered to clients that ask for one, with\n"
+    "                        their levels: \"zstd:1,gzip:1\" (the default), a\n"
+    "                        part of it (\"zstd\", \"gzip:6\"), or \"off\"\n"
     "  --help                show this text\n"
     "  --version             show the version strings\n";
 
@@ -241,6 +245,12 @@ int ParseOptions(int argc, char** argv, Options* options, bool* done) {
     } else if (arg == "--clock") {
       if (!value(&options->clock) || !LooksLikeClock(options->clock)) {
         return UsageError("--clock needs \"YYYY-MM-DD HH:MM:SS\"");
+      }
+    } else if (arg == "--compression") {
+      std::string problem;
+      if (!value(&v) || !morvane::host::ParseCodingSettings(v, &options->limits.coding, &problem)) {
+        return UsageError("--compression: " +
+                          (problem.empty() ? std::string("needs a list, or off") : problem));
       }
     } else if (arg == "--max-body") {
       unsigned long long n = 0;

@@ -1,6 +1,7 @@
 // The answer path on its own: the extension's head parsed and cleaned, the
 // framing of each kind of answer, the buffer's block sizes, the timed flush
-// and the end reaching a coder, against a sender that records every write.
+// and the end reaching a coder, and the zstd and gzip coders in place,
+// against a sender that records every write.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -9,7 +10,9 @@
 #include <vector>
 
 #include "answer.h"
+#include "body_coders.h"
 #include "response_head.h"
+#include "support/content_decoding.h"
 
 namespace morvane::host {
 namespace {
@@ -196,6 +199,94 @@ TEST(Answer, TimedFlushAndEndReachTheCoder) {
       EXPECT_EQ(sender.writes[1], "00000002\r\nCD\r\n0\r\n\r\n");
     }
     EXPECT_EQ(answer.Reusable(), !fail);
+  }
+}
+
+// A coded answer goes out as the client asked, and decodes to exactly the
+// body written; a small one, a HEAD, a body of known length or one with a
+// coding of its own goes out as it is; a broken one never decodes as whole.
+TEST(Answer, CodesTheBodiesThatGainFromIt) {
+  std::string longer;  // several full writes once coded
+  for (int i = 0; i < 20000; ++i) longer += "TICK|" + std::to_string(i * 7919 % 100003) + "|\r\n";
+  const std::string medium = longer.substr(0, 5000);  // over one packet, under one write
+  const std::string small = longer.substr(0, 1399);
+  const std::string plain = "Content-Type: text/plain\r\n\r\n";
+  struct Case {
+    const char* name;
+    int version;
+    const char* method;
+    std::string block;
+    const std::string& body;
+    bool clean;
+    bool coded;
+    const char* framing;  // the head's last line before the empty one
+    bool whole;
+  };
+  const Case cases[] = {
+      {"small: as it is", 11, "GET", plain, small, true, false, "Transfer-Encoding: chunked", true},
+      {"over a packet", 11, "GET", plain, medium, true, true, "Transfer-Encoding: chunked", true},
+      {"long", 11, "GET", plain, longer, true, true, "Transfer-Encoding: chunked", true},
+      {"HTTP/1.0: ends with the connection", 10, "GET", plain, longer, true, true,
+       "Connection: close", true},
+      {"broken off", 11, "GET", plain, longer, false, true, "Transfer-Encoding: chunked", false},
+      {"HTTP/1.0 broken off", 10, "GET", plain, longer, false, true, "Connection: close", false},
+      {"HEAD", 11, "HEAD", plain, longer, true, false, "Transfer-Encoding: chunked", true},
+      {"known length", 11, "GET", "Content-Length: 5000\r\n\r\n", medium, true, false,
+       "Content-Length: 5000", true},
+      {"a coding of its own", 11, "GET", "Content-Encoding: br\r\n\r\n", longer, true, false,
+       "Transfer-Encoding: chunked", true},
+  };
+  for (const std::string_view coding : {"zstd", "gzip"}) {
+    for (const Case& c : cases) {
+      const std::string label = std::string(coding) + ", " + c.name;
+      const HttpRequest request = Request(c.version, c.method);
+      RecordingSender sender;
+      Answer answer(request, sender, {.max_wait = std::chrono::hours(1)});
+      answer.OfferCoder(coding == "zstd" ? MakeZstdCoder(1) : MakeGzipCoder(1), "Accept-Encoding");
+      answer.Begin(ResponseHead::Parse("200 OK", 6, c.block.c_str(), 200));
+      for (size_t at = 0; at < c.body.size(); at += 50) {
+        answer.Write(c.body.data() + at, std::min<size_t>(50, c.body.size() - at));
+      }
+      answer.End(c.clean);
+
+      const std::string wire = sender.Wire();
+      const size_t head_end = wire.find("\r\n\r\n") + 4;
+      const std::string head = wire.substr(0, head_end);
+      std::string body = wire.substr(head_end);
+      bool terminated = true;
+      if (std::string(c.framing).starts_with("Transfer") && c.method != std::string("HEAD")) {
+        std::string joined;
+        size_t at = 0;
+        terminated = false;
+        while (at < body.size()) {
+          const size_t size = std::stoul(body.substr(at, 8), nullptr, 16);
+          if (size == 0) {
+            terminated = body.substr(at) == "0\r\n\r\n";
+            break;
+          }
+          joined += body.substr(at + 10, size);
+          at += 10 + size + 2;
+        }
+        body = joined;
+      }
+      const bool own_length = c.block.find("Content-Length") != std::string::npos;
+      const bool offered = c.method == std::string("GET") && !own_length &&
+                           c.block.find("Content-Encoding") == std::string::npos;
+      std::string want_head = "HTTP/1." + std::to_string(c.version % 10) + " 200 OK\r\n" +
+                              c.block.substr(0, c.block.size() - 2);
+      if (offered) want_head += "Vary: Accept-Encoding\r\n";
+      if (c.coded) want_head += "Content-Encoding: " + std::string(coding) + "\r\n";
+      if (!own_length) want_head += std::string(c.framing) + "\r\n";
+      EXPECT_EQ(head, want_head + "\r\n") << label;
+      bool whole = true;
+      const std::string got = c.coded ? testing::DecodeBody(coding, body, &whole) : body;
+      const std::string want = c.method == std::string("HEAD") ? "" : c.body;
+      EXPECT_EQ(got == want && whole && terminated, c.whole) << label;
+      // Whatever arrived of a broken answer is the body's start.
+      EXPECT_EQ(want.substr(0, got.size()), got) << label;
+      EXPECT_EQ(answer.Reusable(), c.clean && c.version == 11) << label;
+      EXPECT_EQ(answer.Coding(), c.coded ? coding : "") << label;
+    }
   }
 }
 
