@@ -3,7 +3,7 @@
 An answer is a run of records, one per line: the product's name notes,
 the data records, then a count note or error records. Data records are
 gathered into batches of complete lines and converted together
-(columns.to_frame); the other records are read one by one. At the end the
+(columns.to_rows); the other records are read one by one. At the end the
 answer is judged: the count note must match the records received, error
 records mean no data or a refused parameter, and an answer that stops where
 its kind of history cannot stop is incomplete.
@@ -42,10 +42,10 @@ _PARAMETER_ERROR = "Invalid "
 
 
 class Answer:
-    """Reads one answer. ``frames()`` yields a frame per batch of data
-    records as they arrive, then judges the ending (raising NoData,
-    InvalidRequest or IncompleteAnswer); ``names`` holds the product names
-    once the first frame is out.
+    """Reads one answer. ``batches()`` yields the typed columns
+    (columns.Rows) of each batch of data records as they arrive, then judges
+    the ending (raising NoData, InvalidRequest or IncompleteAnswer);
+    ``names`` holds the product names once the first batch is out.
 
     ``lines_per_batch`` bounds how many records wait before they are
     converted (a batch is also converted once it holds BATCH_BYTES)."""
@@ -60,50 +60,67 @@ class Answer:
         self.notes = []
         self.errors = []
         self.count = None
-        self.rows = 0
+        self.received = 0
 
-    def frames(self):
+    def batches(self):
         parts, size, lines = [], 0, 0
         count_lines = self._lines_per_batch != float("inf")
-        for block in self._blocks:
-            parts.append(block)
-            size += len(block)
-            if count_lines:
-                lines += block.count(b"\n")
-            if size >= BATCH_BYTES or lines >= self._lines_per_batch:
-                joined = b"".join(parts)
-                cut = joined.rfind(b"\n") + 1
-                parts = [joined[cut:]]
-                size = len(parts[0])
-                lines = 0
-                frame = self._batch(joined[:cut])
-                if frame is not None:
-                    yield frame
+        try:
+            for block in self._blocks:
+                parts.append(block)
+                size += len(block)
+                if count_lines:
+                    lines += block.count(b"\n")
+                if size >= BATCH_BYTES or lines >= self._lines_per_batch:
+                    joined = b"".join(parts)
+                    cut = joined.rfind(b"\n") + 1
+                    parts = [joined[cut:]]
+                    size = len(parts[0])
+                    lines = 0
+                    rows = self._batch(joined[:cut])
+                    if rows is not None:
+                        yield rows
+        except IncompleteAnswer as e:  # cut under the reader: say how far it got
+            e.received, e.expected = self.received, self.count
+            raise
         tail = b"".join(parts)
         cut = tail.rfind(b"\n") + 1
-        frame = self._batch(tail[:cut])
-        if frame is not None:
-            yield frame
+        rows = self._batch(tail[:cut])
+        if rows is not None:
+            yield rows
         self._finish(tail[cut:])
 
     def _batch(self, batch):
         if not batch:
             return None
         kind = self._layout.kind
-        # Notes and errors stand only before and after the data records, so
-        # a batch that begins and ends with one of them is all data; if it
-        # is not after all, its records do not add up and it goes the long
-        # way.
-        last = batch.rfind(b"\n", 0, len(batch) - 1) + 1
-        if batch.startswith(kind) and batch.startswith(kind, last):
-            frame = columns.to_frame(batch, self._layout, self.rows, strict=False)
-            if frame is None:
-                frame = self._sorted_batch(batch)
-        else:
-            frame = self._sorted_batch(batch)
-        if frame is not None:
-            self.rows += len(frame)
-        return frame
+        # Notes and errors stand before and after the data records: they
+        # are peeled off both ends, and the records between are converted
+        # together. Should others stand among them after all, the records
+        # do not fit the layout and the batch is sorted line by line.
+        start = 0
+        while start < len(batch) and not batch.startswith(kind, start):
+            end = batch.index(b"\n", start) + 1
+            self._other(batch[start:end].rstrip(b"\r\n"))
+            start = end
+        tail = []
+        stop = len(batch)
+        while stop > start:
+            line = batch.rfind(b"\n", start, stop - 1) + 1 or start
+            if batch.startswith(kind, line):
+                break
+            tail.append(batch[line:stop].rstrip(b"\r\n"))
+            stop = line
+        rows = None
+        if stop > start:
+            middle = batch[start:stop]
+            rows = columns.to_rows(middle, self._layout, strict=False)
+            if rows is None:
+                rows = self._sorted_batch(middle)
+            self.received += len(rows)
+        for line in reversed(tail):
+            self._other(line)
+        return rows
 
     def _sorted_batch(self, batch):
         kind = self._layout.kind
@@ -113,9 +130,7 @@ class Answer:
                 data.append(line)
             else:
                 self._other(line.rstrip(b"\r"))
-        if not data:
-            return None
-        return columns.to_frame(b"\n".join(data) + b"\n", self._layout, self.rows)
+        return columns.to_rows(b"\n".join(data) + b"\n", self._layout)
 
     def _other(self, line):
         if line.startswith(_ENAME):
@@ -148,20 +163,20 @@ class Answer:
             if tail.startswith(_ERROR) and tail.endswith(b"|"):
                 self._other(tail)
             else:
-                raise IncompleteAnswer(f"the answer ends inside a record after {self.rows} records",
-                                       self.rows, self.count)
+                raise IncompleteAnswer(f"the answer ends inside a record after {self.received} records",
+                                       self.received, self.count)
         for text in self.errors:
             if text.startswith(_PARAMETER_ERROR):
                 raise InvalidRequest(text)
         if self.count is not None:
-            if self.count != self.rows:
+            if self.count != self.received:
                 raise IncompleteAnswer(f"the server announced {self.count} records, "
-                                       f"{self.rows} arrived", self.rows, self.count)
+                                       f"{self.received} arrived", self.received, self.count)
             return
-        if self.rows == 0 and (self.errors or self._ending.names_only_is_no_data):
+        if self.received == 0 and (self.errors or self._ending.names_only_is_no_data):
             raise NoData(self.errors, self.names)
         if self._ending.counted:
-            raise IncompleteAnswer(f"the answer ended after {self.rows} records without its "
-                                   "count note", self.rows)
-        if self.rows == 0:
+            raise IncompleteAnswer(f"the answer ended after {self.received} records without its "
+                                   "count note", self.received)
+        if self.received == 0:
             raise IncompleteAnswer("the answer ended without a record", 0)

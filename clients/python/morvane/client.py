@@ -166,18 +166,13 @@ class Client:
     def _frame(self, req, allow_empty):
         answer = req.answer()
         try:
-            parts = list(answer.frames())
+            parts = list(answer.batches())
         except NoData:
             if not allow_empty:
                 raise
             parts = []
-        if not parts:
-            frame = columns.empty_frame(req.layout)
-        elif len(parts) == 1:
-            frame = parts[0]
-        else:
-            frame = pd.concat(parts, copy=False)
-        return req.label(frame, answer)
+        rows = columns.Rows.join(parts) if parts else columns.Rows.empty(req.layout)
+        return req.label(rows.frame(), answer)
 
     def _iter(self, req, rows, allow_empty):
         if int(rows) < 1:
@@ -204,24 +199,23 @@ class _Request:
 
 def _exact_frames(req, rows, allow_empty):
     answer = req.answer(lines_per_batch=rows)
-    pending, have = [], 0
+    pending, have, offset = [], 0, 0
     try:
-        for part in answer.frames():
+        for part in answer.batches():
             pending.append(part)
             have += len(part)
             while have >= rows:
-                joined = pending[0] if len(pending) == 1 else pd.concat(pending, copy=False)
-                yield req.label(joined.iloc[:rows], answer)
-                rest = joined.iloc[rows:]
-                pending, have = ([rest], len(rest)) if len(rest) else ([], 0)
+                head, rest = columns.Rows.join(pending).cut(rows)
+                yield req.label(head.frame(offset), answer)
+                offset += rows
+                pending, have = [rest], len(rest)
     except NoData:
         if not allow_empty:
             raise
     # Rows that wait for a full frame are let out only once the answer has
     # been judged whole.
     if have:
-        joined = pending[0] if len(pending) == 1 else pd.concat(pending, copy=False)
-        yield req.label(joined, answer)
+        yield req.label(columns.Rows.join(pending).frame(offset), answer)
 
 
 # Forms of the request's days and times -------------------------------------

@@ -61,28 +61,76 @@ BARS = Layout(b"TICK|", (("date", "date"), ("time", "time"), ("open", "float"), 
 GRID = Layout(b"INTERVAL|", BARS.fields, dash_volume_is_zero=True)
 
 
-def empty_frame(layout, offset=0):
-    """A frame of no rows with the layout's columns and dtypes."""
-    data = {layout.columns[0]: np.array([], dtype="datetime64[ns]")}
-    for name, kind in layout.fields:
-        if kind == "float":
-            data[name] = np.array([], dtype=np.float64)
-        elif kind == "int":
-            data[name] = pd.array([], dtype="Int64")
-    return pd.DataFrame(data, index=pd.RangeIndex(offset, offset))
+class Rows:
+    """Typed columns of consecutive data records of one layout, before they
+    become a frame: a NumPy array per column, and for the integer columns a
+    mask of the missing values. Joining and cutting these costs a copy of
+    the arrays at most; joining frames costs much more."""
+
+    __slots__ = ("layout", "arrays", "masks")
+
+    def __init__(self, layout, arrays, masks):
+        self.layout = layout
+        self.arrays = arrays
+        self.masks = masks
+
+    def __len__(self):
+        return len(self.arrays[self.layout.columns[0]])
+
+    @classmethod
+    def empty(cls, layout):
+        arrays = {layout.columns[0]: np.array([], dtype="datetime64[ns]")}
+        masks = {}
+        for name, kind in layout.fields:
+            if kind == "float":
+                arrays[name] = np.array([], dtype=np.float64)
+            elif kind == "int":
+                arrays[name] = np.array([], dtype=np.int64)
+                masks[name] = np.array([], dtype=bool)
+        return cls(layout, arrays, masks)
+
+    @classmethod
+    def join(cls, parts):
+        if len(parts) == 1:
+            return parts[0]
+        first = parts[0]
+        return cls(first.layout,
+                   {k: np.concatenate([p.arrays[k] for p in parts]) for k in first.arrays},
+                   {k: np.concatenate([p.masks[k] for p in parts]) for k in first.masks})
+
+    def cut(self, n):
+        """The first n rows, and the rest (views, no copy)."""
+        head = Rows(self.layout, {k: v[:n] for k, v in self.arrays.items()},
+                    {k: v[:n] for k, v in self.masks.items()})
+        rest = Rows(self.layout, {k: v[n:] for k, v in self.arrays.items()},
+                    {k: v[n:] for k, v in self.masks.items()})
+        return head, rest
+
+    def frame(self, offset=0):
+        """The rows as a frame whose index counts the answer's rows from
+        ``offset``."""
+        data = {}
+        for name, array in self.arrays.items():
+            mask = self.masks.get(name)
+            data[name] = array if mask is None else pd.arrays.IntegerArray(array, mask)
+        return pd.DataFrame(data, index=pd.RangeIndex(offset, offset + len(self)), copy=False)
 
 
-def to_frame(batch, layout, offset=0, strict=True):
+def to_rows(batch, layout, strict=True):
     """Turns ``batch`` (complete data records of ``layout``, each ended by
-    LF) into a frame whose index counts the answer's rows from ``offset``.
-    Raises MorvaneError naming the record when one is malformed; with
-    ``strict`` false, returns None instead when the records do not hold the
-    layout's number of fields (other records among them)."""
+    LF) into Rows. Raises MorvaneError naming the record when one is
+    malformed; with ``strict`` false, returns None instead when the records
+    do not hold the layout's number of fields (other records among them)."""
+    if not (_fields_fit(batch, layout) and _fields_fit(batch[batch.rfind(b"\n", 0, -1) + 1:],
+                                                        layout)):
+        if not strict:
+            return None
+        _raise_malformed(batch, layout)
     usecols = tuple(range(2, 2 + len(layout.fields)))
     try:
         raw = _load(batch, usecols, _typed_dtype(layout))
         values = {n: raw[n] for n, t in layout.fields if t in ("float", "int")}
-        masks = {}
+        missing = {}
     except ValueError:
         # Empty values, "-" and numbers NumPy will not read as such take
         # the slower road through byte strings.
@@ -92,30 +140,28 @@ def to_frame(batch, layout, offset=0, strict=True):
             if not strict:
                 return None
             _raise_malformed(batch, layout)
-        values = None
-    lines = len(raw)
-    if batch.count(b"|") != lines * layout.pipes_per_record:
-        if not strict:
-            return None
-        _raise_malformed(batch, layout)
-    if values is None:
-        values, masks = _numbers_from_text(raw, layout)
+        values, missing = _numbers_from_text(raw, layout)
 
-    data = {layout.columns[0]: _stamps(raw, layout)}
+    arrays = {layout.columns[0]: _stamps(raw, layout)}
+    masks = {}
     for name, kind in layout.fields:
         if kind == "float":
-            data[name] = values[name]
+            arrays[name] = values[name]
         elif kind == "int":
-            data[name] = _integers(name, values[name], masks.get(name))
-    if layout.dash_volume_is_zero and "volume" in masks:
-        vol = data["volume"]
-        priced = ~np.isnan(data["open"])
-        fill = priced & np.asarray(vol.isna())
-        if fill.any():
-            vol = vol.copy()
-            vol[fill] = 0
-            data["volume"] = vol
-    return pd.DataFrame(data, index=pd.RangeIndex(offset, offset + lines))
+            arrays[name], masks[name] = _integers(name, values[name], missing.get(name))
+    if layout.dash_volume_is_zero and "volume" in missing:
+        fill = masks["volume"] & ~np.isnan(arrays["open"])
+        arrays["volume"][fill] = 0
+        masks["volume"][fill] = False
+    return Rows(layout, arrays, masks)
+
+
+def _fields_fit(line_start, layout):
+    """Whether the record at the start of ``line_start`` has the layout's
+    number of fields. Only a batch's first and last records are counted:
+    the server writes every record of an answer by one format."""
+    end = line_start.find(b"\n")
+    return line_start.count(b"|", 0, end) == layout.pipes_per_record
 
 
 def _load(batch, usecols, dtype):
@@ -158,16 +204,16 @@ def _numbers_from_text(raw, layout):
 
 
 def _integers(name, values, missing):
-    """Sizes and volumes as Int64. A stored value that is not a whole number
-    is rounded half to even, as the server itself rounds the sizes and
-    volumes it reads as integers."""
+    """Sizes and volumes as int64 values and a mask of the missing ones. A
+    stored value that is not a whole number is rounded half to even, as the
+    server itself rounds the sizes and volumes it reads as integers."""
     if missing is None:
         missing = np.zeros(len(values), dtype=bool)
     finite = np.isfinite(values) | missing
     if not finite.all():
         raise MorvaneError(f"column {name}: {values[~finite][0]} is not a number of units")
     whole = np.rint(np.where(missing, 0.0, values))
-    return pd.arrays.IntegerArray(whole.astype(np.int64), missing.copy())
+    return whole.astype(np.int64), missing.copy()
 
 
 def _stamps(raw, layout):
