@@ -119,7 +119,8 @@ def build_sdist(sdist_directory, config_settings=None):
     names = ["pyproject.toml", "README.md", "build_backend/morvane_build.py"]
     names += [name for name, _ in _package_files()]
     filename = f"{base}.tar.gz"
-    with tarfile.open(os.path.join(sdist_directory, filename), "w:gz", format=tarfile.PAX_FORMAT) as t:
+    path = os.path.join(sdist_directory, filename)
+    with tarfile.open(path, "w:gz", format=tarfile.PAX_FORMAT) as t:
         for name in names:
             entry = t.gettarinfo(os.path.join(ROOT, name), f"{base}/{name}")
             entry.mtime, entry.uid, entry.gid, entry.uname, entry.gname = 315532800, 0, 0, "", ""

@@ -163,8 +163,8 @@ class Answer:
             if tail.startswith(_ERROR) and tail.endswith(b"|"):
                 self._other(tail)
             else:
-                raise IncompleteAnswer(f"the answer ends inside a record after {self.received} records",
-                                       self.received, self.count)
+                raise IncompleteAnswer("the answer ends inside a record after "
+                                       f"{self.received} records", self.received, self.count)
         for text in self.errors:
             if text.startswith(_PARAMETER_ERROR):
                 raise InvalidRequest(text)

@@ -244,7 +244,8 @@ def _days(text):
 
 # The stored date forms: yyyy/m/d and yyyy/mm/dd (also with "-"), optionally
 # followed by a time of day.
-_DATE = re.compile(rb"(\d{4})[/-](\d{1,2})[/-](\d{1,2})(?:[ T](\d{1,2}):(\d{1,2})(?::(\d{1,2})(?:\.(\d{1,9}))?)?)?")
+_DATE = re.compile(rb"(\d{4})[/-](\d{1,2})[/-](\d{1,2})"
+                   rb"(?:[ T](\d{1,2}):(\d{1,2})(?::(\d{1,2})(?:\.(\d{1,9}))?)?)?")
 
 
 @lru_cache(maxsize=4096)

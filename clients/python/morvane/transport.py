@@ -63,7 +63,8 @@ def _refuse(resp):
     except (OSError, http.client.HTTPException):
         body = ""
     reason = resp.reason or ""
-    if resp.status == 503 or (resp.status == 500 and (_LIMIT_TEXT in reason or _LIMIT_TEXT in body)):
+    at_limit = resp.status == 500 and (_LIMIT_TEXT in reason or _LIMIT_TEXT in body)
+    if at_limit or resp.status == 503:
         raise ServerBusy(f"HTTP {resp.status} {reason}".strip())
     raise ServerError(resp.status, reason, body)
 

@@ -13,7 +13,6 @@ import math
 import os
 import re
 import subprocess
-import sys
 import threading
 import urllib.request
 
@@ -99,7 +98,8 @@ HISTORIES = [
      {"time_from": "10:00", "time_to": dt.time(12, 0)},
      "symbol=0005&mode=5&interval=5&iunit=1&dateStart=2003/7/4&dateOver=2003/7/7"
      "&timeStart=10:00&timeOver=12:00:00", "TICK", BAR_COLUMNS, False),
-    ("bar_grid", ("0005", 60, "2003-07-04", "2003-07-07"), {"time_from": "09:30", "time_to": "16:00"},
+    ("bar_grid", ("0005", 60, "2003-07-04", "2003-07-07"),
+     {"time_from": "09:30", "time_to": "16:00"},
      "symbol=0005&mode=6&interval=60&dateStart=2003/7/4&dateOver=2003/7/7"
      "&timeStart=09:30&timeOver=16:00", "INTERVAL", BAR_COLUMNS, True),
 ]
@@ -138,7 +138,9 @@ class FaultProxy:
     """Forwards each GET to the server and alters the answer by the first
     part of its path: /gzip, /gzip2 (two gzip members), /zstd compress it;
     /gzipcut sends all but the end of the compressed data; /drop leaves out
-    the first data record; /cut stops half-way without the closing chunk.
+    the first data record; /blank empties the first record's bid and makes
+    its offer size 2.5 (a store may hold both); /cut stops half-way without
+    the closing chunk.
     The answer goes out chunked, 1000 bytes a chunk."""
 
     def __init__(self, upstream):
@@ -163,6 +165,11 @@ class FaultProxy:
                 elif how == "drop":
                     first = re.search(rb"(TICK|INTERVAL)\|[^\n]*\n", body)
                     body = body[:first.start()] + body[first.end():]
+                elif how == "blank":
+                    first = re.search(rb"TICK\|[^\n]*\n", body)
+                    f = first.group().split(b"|")
+                    f[4], f[8] = b"", b"2.5"
+                    body = body[:first.start()] + b"|".join(f) + body[first.end():]
                 if how == "gzipcut":
                     body = body[:-12]
                 self.send_response(200)
@@ -206,6 +213,14 @@ def test_compressed_answers(server, proxy, coding):
     got = morvane.Client(f"{proxy.url}/{coding}").ticks("0005", "2003-07-02", "2003-07-07")
     pd.testing.assert_frame_equal(got, want)
     assert proxy.accept_encoding == ["zstd, gzip" if zstandard else "gzip"]
+
+
+def test_missing_values_and_fractional_sizes(server, proxy):
+    want = morvane.Client(server.url).ticks("0005", "2003-07-02", "2003-07-07")
+    got = morvane.Client(f"{proxy.url}/blank").ticks("0005", "2003-07-02", "2003-07-07")
+    assert math.isnan(got["bid"][0]) and got["offer_size"][0] == 2  # half to even
+    want.loc[0, "bid"], want.loc[0, "offer_size"] = math.nan, 2
+    pd.testing.assert_frame_equal(got, want)
 
 
 def test_cut_answers_are_incomplete(proxy):
