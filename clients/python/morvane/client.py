@@ -149,9 +149,9 @@ class Client:
                              DayCount=days, **_span(start, end, time_from, time_to))
 
     def _minutes(self, symbol, minutes, start, end, time_from, time_to, back):
-        # Bars under a minute are computed from ticks by the server, and
-        # then end with a count note like bars(); the reader checks one
-        # whenever it comes.
+        # A length under one minute is handed to the bars computed from
+        # ticks, whose answer ends with a count note or error records like
+        # bars(); the reader judges those whenever they come.
         return self._request(columns.BARS, FAST_BARS, symbol=symbol, mode="5", interval=minutes,
                              iunit=1, BackCount=back, **_span(start, end, time_from, time_to))
 
