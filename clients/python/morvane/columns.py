@@ -129,7 +129,10 @@ def to_rows(batch, layout, strict=True):
     usecols = tuple(range(2, 2 + len(layout.fields)))
     try:
         raw = _load(batch, usecols, _typed_dtype(layout))
-        values = {n: raw[n] for n, t in layout.fields if t in ("float", "int")}
+        # The prices are copied out (the integers are made anew below), so
+        # that a batch's rows do not keep its date and time texts alive.
+        values = {n: np.array(raw[n]) if t == "float" else raw[n]
+                  for n, t in layout.fields if t in ("float", "int")}
         missing = {}
     except ValueError:
         # Empty values, "-" and numbers NumPy will not read as such take
