@@ -126,6 +126,11 @@ def main(argv=None):
             names = " / ".join(n for n in (frame.attrs.get("ename"), frame.attrs.get("cname")) if n)
             print(f"{a.symbol}{'  ' + names if names else ''}: {len(frame)} rows")
             print(frame.to_string(max_rows=40))
+    except BrokenPipeError:
+        # The reader of standard output went away (`| head`): not an error.
+        # Python would complain again when it flushes at exit.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 0
     except InvalidRequest as e:
         print(f"morvane: the server refused the request: {e}", file=sys.stderr)
         return 2
