@@ -70,7 +70,12 @@ TEST_P(TickBarAnswers, FullGridUnderEitherCalculation) {
                     "2003-03-12,10:00:40,0005,10.9,11.1,11,0,150,0\n"
                     "2003-03-12,10:00:05,0006,9.9,10.1,10,0,100,0\n"
                     "2003-03-12,10:03:10,0006,11.9,12.1,12,0,300,0\n"
-                    "2003-03-13,10:00:05,0006,9.9,10.1,10,0,50,0\n");
+                    "2003-03-13,10:00:05,0006,9.9,10.1,10,0,50,0\n"
+                    "2003-03-12,10:00:30,0008,9.9,10.1,10,0,100,0\n"
+                    "2003-03-12,10:01:00,0008,10.9,11.1,11,0,150,0\n"
+                    "2003-03-12,10:02:10,0008,11.9,12.1,12,0,40,0\n"
+                    "2003-03-12,10:02:40,0008,12.4,12.6,12.5,0,60,0\n"
+                    "2003-03-13,10:01:30,0008,13.9,14.1,14,0,20,0\n");
   const std::string window = "mode=6&interval=60&timeStart=10:00:00&timeOver=10:04:59";
   Serve("2003-03-13 15:00:00");
   // Any CalcMode but UW: high and low take in bid and offer; no tail.
@@ -85,6 +90,17 @@ TEST_P(TickBarAnswers, FullGridUnderEitherCalculation) {
             "INTERVAL|2|2003/03/12|10:02:00|-|-|-|-|-|\r\n"
             "INTERVAL|3|2003/03/12|10:03:00|12.000|12.100|11.900|12.000|200|\r\n"
             "INTERVAL|4|2003/03/13|10:00:00|10.000|10.100|9.900|10.000|50|\r\n"
+            "NOTE|RECORDCOUNT|5|\r\n");
+  // A tick exactly on a bar's end opens the next bar; a bar in which the
+  // running volume fell carries the new total; a day whose first tick comes
+  // after the first bar starts with an empty bar, whatever the day before
+  // traded.
+  EXPECT_EQ(Get("symbol=0008&" + window + "&dateStart=2003/3/12&dateOver=2003/3/13"),
+            "INTERVAL|0|2003/03/12|10:00:00|10.000|10.100|9.900|10.000|100|\r\n"
+            "INTERVAL|1|2003/03/12|10:01:00|11.000|11.100|10.900|11.000|50|\r\n"
+            "INTERVAL|2|2003/03/12|10:02:00|12.000|12.600|11.900|12.500|60|\r\n"
+            "INTERVAL|3|2003/03/13|10:00:00|-|-|-|-|-|\r\n"
+            "INTERVAL|4|2003/03/13|10:01:00|14.000|14.100|13.900|14.000|20|\r\n"
             "NOTE|RECORDCOUNT|5|\r\n");
   // A range without any table, or of one day without it, says so once; a
   // range with a table somewhere does not.
@@ -103,7 +119,11 @@ TEST_P(TickBarAnswers, FullGridUnderUW) {
                     "2003-03-12,16:00:00,0005,0,0,10.5,0,150,0\n"
                     "2003-03-12,16:00:40,0005,0,0,11,0,150,0\n"
                     "2003-03-12,16:04:30,0005,0,0,12,0,160,0\n"
-                    "2003-03-13,16:00:00,0005,0,0,10.5,0,0,0\n");
+                    "2003-03-13,16:00:00,0005,0,0,10.5,0,0,0\n"
+                    "2003-03-12,10:00:10,0008,0,0,10,0,100,0\n"
+                    "2003-03-12,10:01:05,0008,0,0,10.5,0,100,0\n"
+                    "2003-03-12,10:01:20,0008,0,0,11,0,130,0\n"
+                    "2003-03-12,10:01:40,0008,0,0,10.8,0,150,0\n");
   Serve("2003-03-13 15:00:00");
   // The handler starts UW bars 59 s earlier: 10:00:59 asks for 10:00:00. The
   // grid runs on, empty, to the end of the window.
@@ -115,6 +135,14 @@ TEST_P(TickBarAnswers, FullGridUnderUW) {
             "INTERVAL|3|2003/03/12|10:03:00|-|-|-|-|-|\r\n"
             "INTERVAL|4|2003/03/12|10:04:00|-|-|-|-|-|\r\n"
             "NOTE|RECORDCOUNT|5|\r\n");
+  // A bar opened before the nominal update time by a tick without a trade
+  // takes its open from the first trade that follows.
+  EXPECT_EQ(Get("symbol=0008&mode=6&interval=60&timeStart=10:00:59&timeOver=10:02:59&"
+                "dateStart=2003/3/12&dateOver=2003/3/12"),
+            "INTERVAL|0|2003/03/12|10:00:00|10.000|10.000|10.000|10.000|100|\r\n"
+            "INTERVAL|1|2003/03/12|10:01:00|11.000|11.000|10.800|10.800|50|\r\n"
+            "INTERVAL|2|2003/03/12|10:02:00|-|-|-|-|-|\r\n"
+            "NOTE|RECORDCOUNT|3|\r\n");
   // A bar without new volume that starts before the nominal update time but
   // holds its tick: empty when a later tick closes it, with its prices when
   // it is the day's last bar.
