@@ -133,8 +133,11 @@ bool TickGrid::AddTick(const THisttableRecord& t, Emit&& emit) {
 
 template <typename Emit>
 void TickGrid::EndDay(Emit&& emit) {
-  if (CompareDouble(bar_end_, window_end_ + kOneSecond) <= 0 && bar_start_ <= last_tick_time_ &&
-      last_tick_time_ < bar_end_) {
+  // With the tolerance, as AddTick placed the tick: the bar's start is a sum
+  // of intervals and may lie a rounding error past a tick stamped on it.
+  if (CompareDouble(bar_end_, window_end_ + kOneSecond) <= 0 &&
+      CompareDouble(bar_start_, last_tick_time_) <= 0 &&
+      CompareDouble(last_tick_time_, bar_end_) < 0) {
     WriteBar(last_tick_time_, emit);
     Advance();
   }

@@ -75,7 +75,8 @@ TEST_P(TickBarAnswers, FullGridUnderEitherCalculation) {
                     "2003-03-12,10:01:00,0008,10.9,11.1,11,0,150,0\n"
                     "2003-03-12,10:02:10,0008,11.9,12.1,12,0,40,0\n"
                     "2003-03-12,10:02:40,0008,12.4,12.6,12.5,0,60,0\n"
-                    "2003-03-13,10:01:30,0008,13.9,14.1,14,0,20,0\n");
+                    "2003-03-13,10:01:30,0008,13.9,14.1,14,0,20,0\n"
+                    "2003-03-13,10:03:00,0008,14.9,15.1,15,0,30,0\n");
   const std::string window = "mode=6&interval=60&timeStart=10:00:00&timeOver=10:04:59";
   Serve("2003-03-13 15:00:00");
   // Any CalcMode but UW: high and low take in bid and offer; no tail.
@@ -91,17 +92,20 @@ TEST_P(TickBarAnswers, FullGridUnderEitherCalculation) {
             "INTERVAL|3|2003/03/12|10:03:00|12.000|12.100|11.900|12.000|200|\r\n"
             "INTERVAL|4|2003/03/13|10:00:00|10.000|10.100|9.900|10.000|50|\r\n"
             "NOTE|RECORDCOUNT|5|\r\n");
-  // A tick exactly on a bar's end opens the next bar; a bar in which the
-  // running volume fell carries the new total; a day whose first tick comes
-  // after the first bar starts with an empty bar, whatever the day before
-  // traded.
+  // A tick exactly on a bar's end opens the next bar, also as the day's last
+  // tick (the bar's start, a sum of intervals, lies a rounding error past
+  // 10:03:00); a bar in which the running volume fell carries the new total;
+  // a day whose first tick comes after the first bar starts with an empty
+  // bar, whatever the day before traded.
   EXPECT_EQ(Get("symbol=0008&" + window + "&dateStart=2003/3/12&dateOver=2003/3/13"),
             "INTERVAL|0|2003/03/12|10:00:00|10.000|10.100|9.900|10.000|100|\r\n"
             "INTERVAL|1|2003/03/12|10:01:00|11.000|11.100|10.900|11.000|50|\r\n"
             "INTERVAL|2|2003/03/12|10:02:00|12.000|12.600|11.900|12.500|60|\r\n"
             "INTERVAL|3|2003/03/13|10:00:00|-|-|-|-|-|\r\n"
             "INTERVAL|4|2003/03/13|10:01:00|14.000|14.100|13.900|14.000|20|\r\n"
-            "NOTE|RECORDCOUNT|5|\r\n");
+            "INTERVAL|5|2003/03/13|10:02:00|-|-|-|-|-|\r\n"
+            "INTERVAL|6|2003/03/13|10:03:00|15.000|15.100|14.900|15.000|10|\r\n"
+            "NOTE|RECORDCOUNT|7|\r\n");
   // A range without any table, or of one day without it, says so once; a
   // range with a table somewhere does not.
   EXPECT_EQ(Get("symbol=0006&" + window + "&dateStart=2003/3/14&dateOver=2003/3/14"), kNoData);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 #include <utility>
@@ -443,6 +444,16 @@ TEST_P(EngineTest, ClosedLinksAreKeptForTheSameStoreUnlessFailedOrReplaced) {
     EXPECT_EQ(pool.IdleCount(), 1u);
     q.Open();
     EXPECT_EQ(q.FieldByName("v").AsInteger(), 8);
+    // No more than kMaxIdle links are kept: the oldest goes.
+    std::vector<std::unique_ptr<TDatabase>> many(ConnectionPool::kMaxIdle + 1);
+    for (auto& d : many) {
+      d = std::make_unique<TDatabase>();
+      d->SetAliasName("STORE");
+      d->ExecuteDirect("SELECT 1");
+    }
+    for (auto& d : many) d->Close();
+    EXPECT_EQ(pool.IdleCount(), ConnectionPool::kMaxIdle);
+    pool.Clear();
   } else {
     // A kept link whose server session ended while it waited is not handed
     // out again.

@@ -154,7 +154,8 @@ struct GridCase {
 // lies past the window or the bar before it reaches past the window's last
 // second; write every bar up to the last tick's, empty where no tick fell,
 // the last one only when it ends by that second, and under UW empty bars on
-// to the end of the window.
+// to the end of the window. Bars of a day start on exact whole seconds,
+// however many intervals lie before them.
 std::vector<ModelGridBar> ModelTickGrid(const std::vector<std::vector<GridTick>>& days,
                                         const GridCase& c) {
   std::vector<ModelGridBar> out;
@@ -175,6 +176,8 @@ std::vector<ModelGridBar> ModelTickGrid(const std::vector<std::vector<GridTick>>
                      0, 0, 0, 0});
     };
     const int64_t last = read.empty() ? -1 : bar_of(read.back().s);
+    int64_t tail_from = last + 1;
+    const auto final_tick_of = [&](const std::vector<size_t>& in) { return read[in.back()].s; };
     for (int64_t k = 0; k <= last; ++k) {
       std::vector<size_t> in;  // positions in `read` of the bar's ticks
       for (size_t i = 0; i < read.size(); ++i) {
@@ -184,7 +187,13 @@ std::vector<ModelGridBar> ModelTickGrid(const std::vector<std::vector<GridTick>>
         empty(k);
         continue;
       }
-      if (k == last && k > last_whole) break;
+      // The last bar is written only when it ends by the window's last second
+      // and its last tick is not before its start (ticks before the window
+      // join bar 0); otherwise the UW tail starts on it.
+      if (k == last && (k > last_whole || final_tick_of(in) < c.begin + k * c.interval)) {
+        --tail_from;
+        break;
+      }
       const auto before = [&](size_t i) { return i == 0 ? int64_t{0} : read[i - 1].volume; };
       const GridTick& first = read[in.front()];
       const GridTick& final_tick = read[in.back()];
@@ -243,7 +252,7 @@ std::vector<ModelGridBar> ModelTickGrid(const std::vector<std::vector<GridTick>>
       }
     }
     if (c.uw) {
-      for (int64_t k = last + 1; k <= last_whole; ++k) empty(k);
+      for (int64_t k = tail_from; k <= last_whole; ++k) empty(k);
     }
   }
   return out;
@@ -305,6 +314,16 @@ TEST(TickGrid, MatchesTheModelOnRandomDays) {
     }
 
     const std::vector<ModelGridBar> want = ModelTickGrid(days, c);
+    testing::Message shown;  // the round's case, for a failure's message
+    shown << "interval " << c.interval << ", window " << c.begin << "-" << c.end << ", nominal "
+          << c.nominal << (c.uw ? ", UW" : "") << (c.eto ? ", ticks with trades" : "");
+    for (const auto& ticks : days) {
+      shown << "\nday:";
+      for (const GridTick& t : ticks) {
+        shown << " " << t.s << "@" << t.price << "(" << t.bid << "/" << t.offer << ")v" << t.volume;
+      }
+    }
+    SCOPED_TRACE(shown);
     ASSERT_EQ(got.size(), want.size()) << "round " << round;
     EXPECT_EQ(grid.index(), static_cast<int64_t>(want.size()));
     for (size_t i = 0; i < got.size(); ++i) {
@@ -317,7 +336,9 @@ TEST(TickGrid, MatchesTheModelOnRandomDays) {
       EXPECT_EQ(got[i].high, want[i].high);
       EXPECT_EQ(got[i].low, want[i].low);
       EXPECT_EQ(got[i].close, want[i].close);
-      if (want[i].kind == GridBar::kWithVolume) EXPECT_EQ(got[i].volume, want[i].volume);
+      if (want[i].kind == GridBar::kWithVolume) {
+        EXPECT_EQ(got[i].volume, want[i].volume);
+      }
     }
   }
 }
