@@ -27,6 +27,14 @@ TEST_P(TickBarAnswers, IntervalBarsCloseOnALaterTickOfTheDay) {
                     "2003-03-13,10:00:30,0005,0,0,13.5,0,20,0\n"
                     "2003-03-13,10:01:00,0005,0,0,15,0,30,0\n"
                     "2003-03-13,10:02:00,0005,0,0,15,0,40,0\n"
+                    // Another product's rows: the 13th holds more than 10.
+                    "2003-03-13,11:00:00,0006,0,0,1,0,1,0\n"
+                    "2003-03-13,11:00:01,0006,0,0,1,0,2,0\n"
+                    "2003-03-13,11:00:02,0006,0,0,1,0,3,0\n"
+                    "2003-03-13,11:00:03,0006,0,0,1,0,4,0\n"
+                    "2003-03-13,11:00:04,0006,0,0,1,0,5,0\n"
+                    "2003-03-13,11:00:05,0006,0,0,1,0,6,0\n"
+                    "2003-03-13,11:00:06,0006,0,0,1,0,7,0\n"
                     // 1-second bars in the present era; a tick exactly on a
                     // boundary opens the new bar.
                     "2026-12-09,09:59:59,0005,0,0,20,0,1,0\n"
@@ -56,6 +64,19 @@ TEST_P(TickBarAnswers, IntervalBarsCloseOnALaterTickOfTheDay) {
   EXPECT_EQ(Get("symbol=0005&mode=4&interval=1&dateStart=2026/12/9&dateOver=2026/12/9"),
             std::string(kNames0005) + "TICK|0|2026/12/09|10:00:00|20.00|22.00|21.00|22.00|3|\r\n" +
                 "NOTE|RECORDCOUNT|1|\r\n");
+  // Mode "5" under a minute cuts these bars from the ticks, over the whole
+  // range whatever DayCount says (the names come twice).
+  EXPECT_EQ(Get("symbol=0005&mode=5&interval=30&DayCount=1&dateStart=2003/3/12&"
+                "dateOver=2003/3/13"),
+            std::string(kNames0005) + kNames0005 +
+                "TICK|0|2003/03/12|10:00:30|10.00|11.00|11.00|11.00|30|\r\n"
+                "TICK|1|2003/03/12|10:01:00|11.00|12.50|12.50|12.50|10|\r\n"
+                "TICK|2|2003/03/12|10:01:30|12.50|12.00|12.00|12.00|170|\r\n"
+                "TICK|3|2003/03/12|10:02:00|12.00|13.00|13.00|13.00|130|\r\n"
+                "TICK|4|2003/03/13|10:00:00|13.00|14.00|14.00|14.00|10|\r\n"
+                "TICK|5|2003/03/13|10:00:30|14.00|13.50|13.50|13.50|10|\r\n"
+                "TICK|6|2003/03/13|10:01:00|13.50|15.00|15.00|15.00|10|\r\n"
+                "NOTE|RECORDCOUNT|7|\r\n");
   // A single tick a day writes nothing; a length of 0 reads nothing.
   EXPECT_EQ(Get("symbol=0005&mode=4&interval=3600&dateStart=2003/3/13&dateOver=2003/3/13"),
             std::string(kNames0005) + "ERROR|Record not found.|\r\n");
