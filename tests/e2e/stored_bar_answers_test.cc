@@ -66,12 +66,17 @@ TEST_P(StoredBarAnswers, IntervalTablesWithTheirGaps) {
             EmptyMinutes(date, At(9, 53), At(9, 54), 0) +
                 "INTERVAL|2|2003/03/12|09:55:00|11.000|12.000|10.000|11.000|250|\r\n" +
                 EmptyMinutes(date, At(9, 56), At(9, 56), 3) + "NOTE|RECORDCOUNT|4|\r\n");
-  // Without dates on a Saturday: Friday's bars.
+  // A range reads every day of it: the 11th has no bars, the 12th has.
+  EXPECT_EQ(Get("symbol=0006&mode=6&interval=60&dateStart=2003/3/11&dateOver=2003/3/12"), first);
+  // Without dates on a Saturday: Friday's bars, and no earlier day's.
   const std::string friday = Get("symbol=0005&mode=6&interval=60");
   EXPECT_EQ(friday.rfind(EmptyMinutes("2003/03/14", At(9, 50), At(9, 59), 0) +
                              "INTERVAL|10|2003/03/14|10:00:00|2.000|2.000|2.000|2.000|7|\r\n",
                          0),
             0u)
+      << friday;
+  EXPECT_NE(friday.find("INTERVAL|374|2003/03/14|16:04:00|-|-|-|-|-|\r\nNOTE|RECORDCOUNT|375|\r\n"),
+            std::string::npos)
       << friday;
   // An invalid product; a length without a table (nothing written, a log line).
   EXPECT_EQ(Get("symbol=0007&mode=6&interval=60"), kNoData);

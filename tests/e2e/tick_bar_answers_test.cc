@@ -130,6 +130,9 @@ TEST_P(TickBarAnswers, FullGridUnderEitherCalculation) {
   // A range without any table, or of one day without it, says so once; a
   // range with a table somewhere does not.
   EXPECT_EQ(Get("symbol=0006&" + window + "&dateStart=2003/3/14&dateOver=2003/3/14"), kNoData);
+  // A length of 0 would never move the grid on: nothing is read.
+  EXPECT_EQ(Get("symbol=0006&mode=6&interval=0&dateStart=2003/3/12&dateOver=2003/3/12"),
+            "ERROR|Record not found.|\r\n");
   EXPECT_EQ(Get("symbol=0006&" + window + "&dateStart=2003/3/14&dateOver=2003/3/16"), kNoData);
   EXPECT_EQ(Get("symbol=0005&" + window + "&dateStart=2003/3/13&dateOver=2003/3/14"),
             "ERROR|Record not found.|\r\n");
