@@ -14,7 +14,6 @@
 #define MORVANE_GENERATORS_TICK_GRID_H_
 
 #include <cstdint>
-#include <vector>
 
 #include "support/date_time.h"
 #include "support/double_compare.h"
@@ -66,17 +65,6 @@ class TickGrid {
   bool AddTick(const THisttableRecord& t, Emit&& emit);
   template <typename Emit>
   void EndDay(Emit&& emit);
-
-  // The whole day at once, for a day's ticks already in memory (not empty).
-  template <typename Emit>
-  void RunDay(const std::vector<THisttableRecord>& ticks, TDateTime date, TDateTime time_begin,
-              TDateTime time_end, Emit&& emit) {
-    BeginDay(date, time_begin, time_end, ticks.front().price);
-    for (const THisttableRecord& t : ticks) {
-      if (!AddTick(t, emit)) break;
-    }
-    EndDay(emit);
-  }
 
   // The number of records written so far, empty bars included.
   int64_t index() const { return index_; }
@@ -145,8 +133,11 @@ bool TickGrid::AddTick(const THisttableRecord& t, Emit&& emit) {
 
 template <typename Emit>
 void TickGrid::EndDay(Emit&& emit) {
-  if (CompareDouble(bar_end_, window_end_ + kOneSecond) <= 0 && bar_start_ <= last_tick_time_ &&
-      last_tick_time_ < bar_end_) {
+  // With the tolerance, as AddTick placed the tick: the bar's start is a sum
+  // of intervals and may lie a rounding error past a tick stamped on it.
+  if (CompareDouble(bar_end_, window_end_ + kOneSecond) <= 0 &&
+      CompareDouble(bar_start_, last_tick_time_) <= 0 &&
+      CompareDouble(last_tick_time_, bar_end_) < 0) {
     WriteBar(last_tick_time_, emit);
     Advance();
   }

@@ -333,21 +333,21 @@ std::optional<TDateTime> ParseTimeOfDay(std::string_view text) {
 
 std::optional<TDateTime> ParseIsoDateTime(std::string_view text) {
   const std::string_view s = TrimBlanks(text);
-  if (s.size() != 19 || s[4] != '-' || s[7] != '-' || s[10] != ' ' || s[13] != ':' ||
-      s[16] != ':') {
+  if ((s.size() != 19 && (s.size() != 23 || s[19] != '.')) || s[4] != '-' || s[7] != '-' ||
+      s[10] != ' ' || s[13] != ':' || s[16] != ':') {
     return std::nullopt;
   }
   auto num = [&](size_t at, size_t len, int* out) {
     size_t p = at;
     return ReadNumber(s.substr(0, at + len), &p, static_cast<int>(len), out) && p == at + len;
   };
-  int y, mo, d, h, mi, se;
+  int y, mo, d, h, mi, se, ms = 0;
   if (!num(0, 4, &y) || !num(5, 2, &mo) || !num(8, 2, &d) || !num(11, 2, &h) || !num(14, 2, &mi) ||
-      !num(17, 2, &se)) {
+      !num(17, 2, &se) || (s.size() == 23 && !num(20, 3, &ms))) {
     return std::nullopt;
   }
   if (!IsValidDate(y, mo, d) || h > 23 || mi > 59 || se > 59) return std::nullopt;
-  return EncodeDateTime({y, mo, d}, {h, mi, se, 0});
+  return EncodeDateTime({y, mo, d}, {h, mi, se, ms});
 }
 
 }  // namespace morvane

@@ -106,7 +106,9 @@ std::optional<TDateTime> ParseShortDate(std::string_view text, TDateTime today);
 // 60 give nullopt.
 std::optional<TDateTime> ParseTimeOfDay(std::string_view text);
 
-// "YYYY-MM-DD HH:MM:SS" (the clock setting's form); nullopt when malformed.
+// "YYYY-MM-DD HH:MM:SS", optionally with ".mmm" milliseconds (the clock
+// setting's form: a clock between two seconds is what a real one reads most
+// of the time); nullopt when malformed.
 std::optional<TDateTime> ParseIsoDateTime(std::string_view text);
 
 }  // namespace morvane

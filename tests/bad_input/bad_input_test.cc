@@ -159,8 +159,8 @@ class BadInput : public ::testing::Test {
               0);
     server_ = std::make_unique<ServerProcess>(
         store_->dir(), store_->env(),
-        std::vector<std::string>{"--clock", "2003-03-14 15:00:00", "--header-timeout", "0.5",
-                                 "--body-timeout", "0.5", "--idle-timeout", "0.5", "--max-body",
+        std::vector<std::string>{"--clock", "2003-03-14 15:00:00", "--header-timeout", "0.3",
+                                 "--body-timeout", "1", "--idle-timeout", "2", "--max-body",
                                  "65536"});
     // Every mode once, so that the modules, connections and table files a
     // request keeps for the next are open before the count is taken.
@@ -212,7 +212,22 @@ TEST_F(BadInput, SizesAndCounts) {
     many_symbols += "&symbol=NOSUCH";
   }
   const std::string q = kNormalQuery;
+  // Header lines up to 64 (Host and Connection among them).
+  std::string lines62;
+  for (int i = 0; i < 62; ++i) lines62 += "X-" + std::to_string(i) + ": y\r\n";
+  const std::string get = "GET /?" + q + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
+  const std::string post10 = "POST / HTTP/1.0\r\nContent-Length: " + std::to_string(q.size());
+  const std::string post11 = "POST / HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
+                             std::to_string(q.size());
+  const std::string only_continue = "Only \"Expect: 100-continue\" is understood.";
   Check({
+      {"64 header lines", get + lines62 + "\r\n", Ok(kNormal)},
+      {"65 header lines", get + lines62 + "X-62: y\r\n\r\n",
+       Refusal(400, "The request has too many header lines.")},
+      {"Expect: 100-continue on HTTP/1.0", post10 + "\r\nExpect: 100-continue\r\n\r\n" + q,
+       Refusal(417, only_continue)},
+      {"another expectation", post11 + "\r\nExpect: 200-ok\r\n\r\n" + q,
+       Refusal(417, only_continue)},
       {"query past the head limit", GetRequest(q + "&pad=" + std::string(17000, 'a')),
        Refusal(400, "The request head is too large.")},
       {"long query within it", GetRequest(q + "&pad=" + std::string(15000, 'a')), Ok(kNormal)},
@@ -384,23 +399,41 @@ TEST_F(BadInput, RangesOfCenturies) {
   });
 }
 
+// Each deadline is its own: the head's (0.3 s), the body's (1 s) and the idle
+// connection's (2 s), each ending its connection no sooner than its own time
+// and well before the next one's.
 TEST_F(BadInput, SlowClients) {
   const auto started = std::chrono::steady_clock::now();
+  auto mark = started;
+  const auto lasted = [&mark] {
+    const auto now = std::chrono::steady_clock::now();
+    const auto ms = std::chrono::duration_cast<milliseconds>(now - mark).count();
+    mark = now;
+    return ms;
+  };
   const std::string head = "POST / HTTP/1.1\r\nHost: x\r\nContent-Length: 40\r\n\r\n";
   // A head trickled past its deadline: closed without an answer.
   EXPECT_EQ(
       Trickle(port(), "GET /?symbol=0005 HTTP/1.1\r\n", std::string(200, 'X'), milliseconds(100)),
       "");
+  int64_t ms = lasted();
+  EXPECT_TRUE(ms >= 300 && ms < 900) << ms;
   // A body trickled past its deadline: refused.
   EXPECT_EQ(
       SplitAnswers(Trickle(port(), head + "symbol=", std::string(33, '5'), milliseconds(100))),
       Refusal(400, "The request body did not arrive in time."));
+  ms = lasted();
+  EXPECT_TRUE(ms >= 1000 && ms < 1800) << ms;
   // A connection that never sends: closed.
   EXPECT_EQ(Trickle(port(), "", "", milliseconds(100)), "");
+  ms = lasted();
+  EXPECT_TRUE(ms >= 2000) << ms;
   // A kept-alive connection idle after an answer: closed after it.
   EXPECT_EQ(
       SplitAnswers(Trickle(port(), GetRequest("mode=7", "keep-alive"), "", milliseconds(100))),
       Ok(""));
+  ms = lasted();
+  EXPECT_TRUE(ms >= 2000) << ms;
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 }
 

@@ -42,11 +42,18 @@ class AnswerTest : public ::testing::TestWithParam<StoreKind> {
   }
   void LoadNames() { Load("names", std::string(kNameHeader) + "0005,HSBC,HK\n"); }
 
-  // (Re)starts the server with its clock frozen at `clock` ("YYYY-MM-DD HH:MM:SS").
+  // (Re)starts the server with its clock frozen at `clock` ("YYYY-MM-DD
+  // HH:MM:SS", or with ".mmm": the host's --clock takes whole seconds, the
+  // extension's clock variable milliseconds too).
   void Serve(const std::string& clock) {
     server_.reset();
-    server_ = std::make_unique<ServerProcess>(store_->dir(), store_->env(),
-                                              std::vector<std::string>{"--clock", clock});
+    auto env = store_->env();
+    std::vector<std::string> args = {"--clock", clock};
+    if (clock.size() > 19) {
+      env["MORVANE_CLOCK"] = clock;
+      args.clear();
+    }
+    server_ = std::make_unique<ServerProcess>(store_->dir(), env, args);
   }
   int port() const { return server_->port(); }
 

@@ -88,7 +88,13 @@ TEST_P(DailyQuoteAnswers, DelayedQuoteLooksBackAndRounds) {
                       "2003-03-10,09:00:00,0005,9,9,9,9,9,9\n"
                       "2003-03-10,15:00:00,0006,6,6,6,6,6,6\n"
                       "2003-03-10,16:00:00,0006,7,7,7,,7.5,6.5\n"
-                      "2003-03-03,10:00:00,0007,3,3,3,3,3,3\n";
+                      "2003-03-03,10:00:00,0007,3,3,3,3,3,3\n"
+                      "2003-03-04,10:00:00,0009,4,4,4,4,4,4\n"
+                      "2003-03-12,13:00:00,0008,1,1,1,1,1,1\n"
+                      "2003-03-12,13:29:59.400,0008,2,2,2,2,2,2\n"
+                      "2003-03-12,13:30:00,0008,3,3,3,3,3,3\n"
+                      "2003-03-12,13:10:00,AB1,5,5,5,5,5,5\n"
+                      "2003-03-12,13:20:00,ab1,6,6,6,6,6,6\n";
   // Tables without 0007 on every day from the 4th to the 9th (the 11th is a
   // holiday without a table).
   for (int d = 4; d <= 9; ++d)
@@ -103,9 +109,17 @@ TEST_P(DailyQuoteAnswers, DelayedQuoteLooksBackAndRounds) {
   // Nothing old enough today: the last tick of the nearest earlier day with a
   // table, past the holiday; a null size is 0.
   EXPECT_EQ(Get("symbol=0006&mode=2"), "TICK|0|2003/03/10|16:00:00|7.00|7.00|7.00|0|6|8|\r\n");
-  // Tables of the last 7 days without the product: not found, although an
-  // older table holds it.
+  // Tables of the last 7 days without the product: the first table further
+  // back (8 days) is still read; the one after it (9 days) is not.
+  EXPECT_EQ(Get("symbol=0009&mode=2"), "TICK|0|2003/03/04|10:00:00|4.00|4.00|4.00|4|4|4|\r\n");
   EXPECT_EQ(Get("symbol=0007&mode=2"), kBareNotFound);
+  // A tick exactly at the cut-off counts; a row of the code in another letter
+  // case is not the product's, though it is newer.
+  EXPECT_EQ(Get("symbol=0008&mode=2"), "TICK|0|2003/03/12|13:30:00|3.00|3.00|3.00|3|3|3|\r\n");
+  EXPECT_EQ(Get("symbol=AB1&mode=2"), "TICK|0|2003/03/12|13:10:00|5.00|5.00|5.00|5|5|5|\r\n");
+  // So does one exactly at a cut-off between two seconds.
+  Serve("2003-03-12 14:29:59.400");
+  EXPECT_EQ(Get("symbol=0008&mode=2"), "TICK|0|2003/03/12|13:29:59|2.00|2.00|2.00|2|2|2|\r\n");
 
   Serve("2003-03-12 00:30:00");  // before 01:00 nothing of today counts
   EXPECT_EQ(Get("symbol=0005&mode=2"),

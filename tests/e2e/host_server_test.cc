@@ -232,6 +232,8 @@ TEST(HostServer, DoubtfulFramingIsRefusedWith400AndEndsTheConnection) {
       {"length and chunked",
        post + "Content-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"},
       {"gzip coding", post + "Transfer-Encoding: gzip\r\n\r\nabc"},
+      {"chunked on HTTP/1.0",
+       "POST / HTTP/1.0\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"},
       {"version text in the status line", "GET / 1.1 200 OK\r\nX-Injected: yes\r\n\r\n"},
       {"raw NUL", std::string("GET /\0 HTTP/1.1\r\nHost: x\r\n\r\n", 28)},
       {"HTTP/2.0", "GET / HTTP/2.0\r\nHost: x\r\n\r\n"},

@@ -59,12 +59,24 @@ TEST_P(StoredBarAnswers, IntervalTablesWithTheirGaps) {
                         0),
             0u)
       << first;
-  // Without dates on a Saturday: Friday's bars.
+  // A first row a whole number of bars after timeBegin: the empty bar at
+  // timeBegin itself comes first; a timeEnd on the grid gets its empty bar.
+  EXPECT_EQ(Get("symbol=0005&mode=6&interval=60&dateStart=2003/3/12&dateOver=2003/3/12&"
+                "timeStart=09:53:59&timeOver=09:56:00"),
+            EmptyMinutes(date, At(9, 53), At(9, 54), 0) +
+                "INTERVAL|2|2003/03/12|09:55:00|11.000|12.000|10.000|11.000|250|\r\n" +
+                EmptyMinutes(date, At(9, 56), At(9, 56), 3) + "NOTE|RECORDCOUNT|4|\r\n");
+  // A range reads every day of it: the 11th has no bars, the 12th has.
+  EXPECT_EQ(Get("symbol=0006&mode=6&interval=60&dateStart=2003/3/11&dateOver=2003/3/12"), first);
+  // Without dates on a Saturday: Friday's bars, and no earlier day's.
   const std::string friday = Get("symbol=0005&mode=6&interval=60");
   EXPECT_EQ(friday.rfind(EmptyMinutes("2003/03/14", At(9, 50), At(9, 59), 0) +
                              "INTERVAL|10|2003/03/14|10:00:00|2.000|2.000|2.000|2.000|7|\r\n",
                          0),
             0u)
+      << friday;
+  EXPECT_NE(friday.find("INTERVAL|374|2003/03/14|16:04:00|-|-|-|-|-|\r\nNOTE|RECORDCOUNT|375|\r\n"),
+            std::string::npos)
       << friday;
   // An invalid product; a length without a table (nothing written, a log line).
   EXPECT_EQ(Get("symbol=0007&mode=6&interval=60"), kNoData);
@@ -85,7 +97,8 @@ TEST_P(StoredBarAnswers, MinuteBarsInsideSessions) {
   MakeStore();
   LoadNames();
   Load("sessions", std::string(kSessionHeader) +
-                       "0005,09:30:00,12:30:00\n0006,09:30:00,12:30:00\n0007,10:00:00,10:03:00\n");
+                       "0005,09:30:00,12:30:00\n0006,09:30:00,12:30:00\n0007,10:00:00,10:03:00\n"
+                       "0008,09:00:00,12:00:00\n");
   std::string bars = kBaseBarHeader;
   char line[128];
   // 0005: one-minute bars 09:50 to 10:09, price rising by 0.1 a minute.
@@ -104,6 +117,11 @@ TEST_P(StoredBarAnswers, MinuteBarsInsideSessions) {
     std::snprintf(line, sizeof line, "0007,2003-03-12 10:%02d:00,60,%d,1,1,1,1,1\n", m, m);
     bars += line;
   }
+  bars +=
+      "0008,2003-03-12 09:30:00,60,1,2,2,2,2,5\n"
+      "0008,2003-03-12 10:00:00,60,2,3,3.5,3,3.1,10\n"
+      "0008,2003-03-12 10:59:00,60,3,3.1,3.2,2.5,3.2,20\n"
+      "0008,2003-03-12 11:00:00,60,4,4,4,4,4,40\n";
   Load("basebars", bars);
   Serve("2003-03-12 15:00:00");
   const std::string day = "&dateStart=2003/3/12&dateOver=2003/3/12&timeStart=10:00&timeOver=12:00";
@@ -116,6 +134,11 @@ TEST_P(StoredBarAnswers, MinuteBarsInsideSessions) {
   // Two hours: the only bar is still in progress. Under a minute: the tick
   // bars answer, with the names written again. iunit 3: the names only.
   EXPECT_EQ(Get("symbol=0005&mode=5&interval=2&iunit=2" + day), kNames0005);
+  // Hour bars (iunit 2): the 10:00 bar is written once an 11:00 base bar
+  // comes. A unit below 0 or above 2 has no grid: the names only.
+  EXPECT_EQ(Get("symbol=0008&mode=5&interval=1&iunit=2" + day),
+            "TICK|0|2003/03/12|10:00:00|3.00|3.50|2.50|3.20|30|\r\n");
+  EXPECT_EQ(Get("symbol=0008&mode=5&interval=1&iunit=-1" + day), "");
   EXPECT_EQ(Get("symbol=0005&mode=5&interval=30" + day),
             std::string(kNames0005) + kNames0005 + "ERROR|Record not found.|\r\n");
   EXPECT_EQ(Get("symbol=0005&mode=5&interval=1&iunit=3" + day), kNames0005);

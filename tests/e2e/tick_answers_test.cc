@@ -72,13 +72,16 @@ TEST_P(TickAnswers, DaysAndPriceChanges) {
 // without dates while today's trading has not begun.
 TEST_P(TickAnswers, UWLooksBackOnlyBeforeTradingBegins) {
   MakeStore("MaxConnection=10\nCalcMode=UW\nSplitTime=09:00:00\n");
-  Load("symbols", std::string(kSymbolHeader) + "0005,1\n0006,0\n");
+  Load("symbols", std::string(kSymbolHeader) + "0005,1\n0006,0\n0008,1\n");
   LoadNames();
   Load("ticks", std::string(kTickHeader) +
                     "2003-03-14,10:00:00,0005,1,2,3,4,5,6\n"
                     "2003-03-14,10:00:01,0005,1,2,3,4,5,7\n"
                     "2003-03-14,12:00:00,0005,1,2,3,4,5,8\n"
-                    "2003-02-10,10:00:00,0006,1,2,3,4,5,6\n");
+                    "2003-02-10,10:00:00,0006,1,2,3,4,5,6\n"
+                    "2003-03-14,10:30:00,0008,1,2,3,4,5,9\n"
+                    "2003-03-13,10:30:00,0008,1,2,3,4,5,8\n"
+                    "2003-03-12,10:30:00,0008,1,2,3,4,5,7\n");
   const std::string friday =
       "TICK|0|2003/3/14|10:00:00|1|2|3|4|6|5|\r\nTICK|1|2003/3/14|10:00:01|1|2|3|4|7|5|\r\n"
       "NOTE|RECORDCOUNT|2|\r\n";
@@ -91,6 +94,9 @@ TEST_P(TickAnswers, UWLooksBackOnlyBeforeTradingBegins) {
   EXPECT_NE(sat, std::string::npos) << log;
   EXPECT_NE(log.find("UW Mode 3 Table Name:hist030314", sat), std::string::npos) << log;
   EXPECT_NE(log.find("Empty Date for Mode 3\r\nNot Is Price Only."), std::string::npos) << log;
+  // Several earlier days with ticks: the look-back stops at the first.
+  EXPECT_EQ(Get("symbol=0008&" + window),
+            "TICK|0|2003/3/14|10:30:00|1|2|3|4|9|5|\r\nNOTE|RECORDCOUNT|1|\r\n");
   // Explicit dates never look back.
   EXPECT_EQ(Get("symbol=0005&" + window + "&dateStart=2003/3/15&dateOver=2003/3/15"), kNoData);
   // An invalid product: the two records, nothing else, no table visited.

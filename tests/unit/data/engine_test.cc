@@ -2,8 +2,11 @@
 // generators rely on when they read tables, queries and procedures.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -409,9 +412,23 @@ TEST_P(EngineTest, ClosedLinksAreKeptForTheSameStoreUnlessFailedOrReplaced) {
   EXPECT_EQ(q.FieldByName("v").AsInteger(), 7);
   db_.Discard();  // a failed link is not kept
   EXPECT_EQ(pool.IdleCount(), 0u);
+  // A link given back inside a transaction is closed, and its transaction
+  // with it: the next open sees none of its writes.
+  TQuery count;
+  count.SetDatabase(&db_);
+  count.SetSQL("SELECT count(*) AS n FROM one");
+  db_.StartTransaction();
+  db_.ExecuteDirect("INSERT INTO one VALUES (9)");
+  db_.Close();
+  EXPECT_EQ(pool.IdleCount(), 0u);
+  count.Open();
+  EXPECT_EQ(count.FieldByName("n").AsInteger(), 1);
+  EXPECT_FALSE(db_.InTransaction());
+  db_.Close();
+  EXPECT_EQ(pool.IdleCount(), 1u);
   if (!Pg()) {
-    // A store rebuilt and renamed into place is read afresh.
-    db_.Close();
+    // A kept link to a store rebuilt and renamed into place is not handed
+    // out again: the store is read afresh.
     {
       TDatabase other;
       morvane::testing::WriteFile(dir_ / "other.ini",
@@ -424,9 +441,41 @@ TEST_P(EngineTest, ClosedLinksAreKeptForTheSameStoreUnlessFailedOrReplaced) {
       other.Discard();
     }
     std::filesystem::rename(dir_ / "new.db", dir_ / "store.db");
+    EXPECT_EQ(pool.IdleCount(), 1u);
     q.Open();
     EXPECT_EQ(q.FieldByName("v").AsInteger(), 8);
+    // No more than kMaxIdle links are kept: the oldest goes.
+    std::vector<std::unique_ptr<TDatabase>> many(ConnectionPool::kMaxIdle + 1);
+    for (auto& d : many) {
+      d = std::make_unique<TDatabase>();
+      d->SetAliasName("STORE");
+      d->ExecuteDirect("SELECT 1");
+    }
+    for (auto& d : many) d->Close();
+    EXPECT_EQ(pool.IdleCount(), ConnectionPool::kMaxIdle);
+    pool.Clear();
   } else {
+    // A kept link whose server session ended while it waited is not handed
+    // out again.
+    TQuery pid;
+    pid.SetDatabase(&db_);
+    pid.SetSQL("SELECT pg_backend_pid() AS pid");
+    pid.Open();
+    const std::string first = pid.FieldByName("pid").AsString();
+    db_.Close();
+    EXPECT_EQ(pool.IdleCount(), 1u);
+    {
+      TDatabase admin;  // not a creating link, so not the kept one
+      admin.SetAliasName("STORE");
+      admin.ExecuteDirect("SELECT pg_terminate_backend(" + first + ")");
+      admin.Discard();
+    }
+    // The session's goodbye reaches the kept link's socket shortly after.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    pid.Open();
+    EXPECT_NE(pid.FieldByName("pid").AsString(), first);
+    pid.Close();
+
     // Bulk rows keep tabs, backslashes, line ends, nulls and every float.
     db_.ExecuteDirect("CREATE TABLE bulk (s varchar(20), x double precision)");
     TCopyRows rows;

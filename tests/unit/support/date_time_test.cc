@@ -82,6 +82,10 @@ TEST(DateTime, ParsingAcceptsTheShortFormsAndRejectsImpossibleValues) {
     EXPECT_FALSE(ParseTimeOfDay(bad).has_value()) << bad;
   }
   EXPECT_EQ(ParseIsoDateTime("2003-07-05 10:30:00"), EncodeDateTime({2003, 7, 5}, {10, 30, 0, 0}));
+  EXPECT_EQ(ParseIsoDateTime("2003-07-05 10:30:00.250"),
+            EncodeDateTime({2003, 7, 5}, {10, 30, 0, 250}));
+  EXPECT_FALSE(ParseIsoDateTime("2003-07-05 10:30:00.25").has_value());
+  EXPECT_FALSE(ParseIsoDateTime("2003-07-05 10:30:00,250").has_value());
   EXPECT_FALSE(ParseIsoDateTime("2003-07-05").has_value());
   EXPECT_FALSE(ParseIsoDateTime("2003-02-30 10:30:00").has_value());
 }

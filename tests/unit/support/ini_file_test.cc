@@ -2,10 +2,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
+
+#include "support/ini_file_cache.h"
 
 #include "support/test_env.h"
 
@@ -118,6 +123,74 @@ TEST(IniFile, AFileJustEmptiedInPlaceIsReadOnceWrittenAgain) {
   const TIniFile empty((dir / "empty.ini").string());
   EXPECT_EQ(empty.ReadString("MORVANE", "CalcMode", "DC"), "DC");
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+}
+
+// The settings cache gives back the file it read while the file stays as it
+// was, and reads it afresh after any change, whatever size and modification
+// time the change left. A file whose modification or change time is less
+// than two seconds old is read again at the next call (its times cannot tell
+// a second write within the same clock tick from none). File times are set
+// here explicitly; the change time, which only the kernel sets, is waited out
+// once.
+TEST(IniFileCache, KeptWhileTheFileStaysAsItWas) {
+  TempDir dir;
+  timespec start{};
+  ::clock_gettime(CLOCK_REALTIME, &start);
+  const auto set_mtime = [](const std::filesystem::path& p, timespec t) {
+    const timespec times[2] = {{0, UTIME_OMIT}, t};
+    return ::utimensat(AT_FDCWD, p.c_str(), times, 0);
+  };
+  const auto mode = [](const std::filesystem::path& p) {
+    return ReadIniCached(p.string())->ReadString("MORVANE", "CalcMode", "");
+  };
+  const auto kept = [](const std::filesystem::path& p) {
+    return ReadIniCached(p.string()) == ReadIniCached(p.string());
+  };
+  const timespec old{start.tv_sec - 3600, 0};
+  const auto oms = dir / "oms.ini";
+  WriteFile(oms, "[MORVANE]\nCalcMode=UW\n");
+  ASSERT_EQ(set_mtime(oms, old), 0);
+  // Modified in the future: never settled.
+  WriteFile(dir / "future.ini", "[MORVANE]\nCalcMode=UW\n");
+  ASSERT_EQ(set_mtime(dir / "future.ini", {start.tv_sec + 3600, 0}), 0);
+  // Modified 2.5 s and just under 2 s before the reads below, which come
+  // at start + 3.5 s: two whole seconds before them both.
+  WriteFile(dir / "settled.ini", "[MORVANE]\nCalcMode=UW\n");
+  ASSERT_EQ(set_mtime(dir / "settled.ini", {start.tv_sec + 1, 0}), 0);
+  WriteFile(dir / "young.ini", "[MORVANE]\nCalcMode=UW\n");
+  ASSERT_EQ(set_mtime(dir / "young.ini", {start.tv_sec + 1, 999'999'999}), 0);
+
+  // Just changed: read on every call.
+  EXPECT_FALSE(kept(oms));
+  EXPECT_EQ(mode(oms), "UW");
+
+  std::this_thread::sleep_until(std::chrono::system_clock::from_time_t(start.tv_sec + 3) +
+                                std::chrono::milliseconds(500));
+  EXPECT_TRUE(kept(oms));
+  EXPECT_FALSE(kept(dir / "future.ini"));
+  const bool settled = kept(dir / "settled.ini");
+  const bool young = kept(dir / "young.ini");
+  timespec after{};
+  ::clock_gettime(CLOCK_REALTIME, &after);
+  if (after.tv_sec < start.tv_sec + 4) {  // else this machine was too slow to tell
+    EXPECT_TRUE(settled);
+    EXPECT_FALSE(young);
+  }
+
+  // Edited in place to the same size, its modification time put back.
+  WriteFile(oms, "[MORVANE]\nCalcMode=DC\n");
+  ASSERT_EQ(set_mtime(oms, old), 0);
+  EXPECT_EQ(mode(oms), "DC");
+  // Replaced by another file of the same size and times.
+  WriteFile(dir / "new.ini", "[MORVANE]\nCalcMode=XY\n");
+  ASSERT_EQ(set_mtime(dir / "new.ini", old), 0);
+  std::filesystem::rename(dir / "new.ini", oms);
+  EXPECT_EQ(mode(oms), "XY");
+  // Gone: read as empty, then found again.
+  std::filesystem::remove(oms);
+  EXPECT_EQ(mode(oms), "");
+  WriteFile(oms, "[MORVANE]\nCalcMode=UW\n");
+  EXPECT_EQ(mode(oms), "UW");
 }
 
 }  // namespace
