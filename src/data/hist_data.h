@@ -128,18 +128,22 @@ void OpenLogAndStartSessionIDs();
 // integer, or when anything here fails.
 int32_t GetMaxConnection();
 
-// Reloads DSNSource ("omsdata" when missing or empty), DSNUser and
-// DSNPassword from section OMS_DATABASE of `settings` (the settings file the
-// module's creation opened). Requires: the caller holds the pool's lock
-// (module creation).
-void DBInitConfig(const TIniFile& settings);
-const std::string& DSNSource();
-const std::string& DSNUser();
-const std::string& DSNPassword();
+// The private connection's alias and login, as section OMS_DATABASE of the
+// settings gives them.
+struct DsnLogin {
+  std::string source = "omsdata";  // DSN_source; the default when missing or empty
+  std::string user;                // DSN_user; empty: no credentials are set
+  std::string password;            // DSN_password
+};
 
-// Empties the process-wide texts of this module and the session prefix (at
-// unload). Their storage is never destroyed, so this is safe whatever order
-// the library's globals are destroyed in.
+// Reads the private connection's alias and login from `settings` (the
+// settings file the module's creation opened). A value of its own for each
+// creation: modules are made concurrently, so nothing of it is kept
+// process-wide. Safe for concurrent use.
+DsnLogin DBInitConfig(const TIniFile& settings);
+
+// Empties the session prefix (at unload). Its storage is never destroyed,
+// so this is safe whatever order the library's globals are destroyed in.
 void ClearDataModuleTexts();
 
 }  // namespace morvane

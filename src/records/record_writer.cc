@@ -96,8 +96,9 @@ RecordWriter& RecordWriter::ShortDateTime(TDateTime v) {
 
 void RecordWriter::End() {
   buffer_.append("|\r\n");
-  sink_.WriteBytes(buffer_.data(), buffer_.size());
+  const bool written = sink_.WriteBytes(buffer_.data(), buffer_.size());
   buffer_.clear();
+  if (!written) throw EClientGone();
 }
 
 void RecordWriter::WriteRecordCount(int64_t n) {
@@ -107,7 +108,7 @@ void RecordWriter::WriteRecordCount(int64_t n) {
   *end++ = '|';
   *end++ = '\r';
   *end++ = '\n';
-  sink_.WriteBytes(text, static_cast<size_t>(end - text));
+  if (!sink_.WriteBytes(text, static_cast<size_t>(end - text))) throw EClientGone();
 }
 
 void SendErrorMsg(std::string_view msg, ResponseSink& sink) {

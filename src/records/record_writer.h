@@ -59,9 +59,12 @@ class RecordWriter {
   RecordWriter& ShortDateTime(TDateTime v);  // date-time column, stored form
 
   // Closes the record with "|" and CR LF and writes it to the sink now.
+  // Raises EClientGone when the client is gone (this write or an earlier one
+  // failed): the one place every generator passes once per record, so each
+  // of them stops at its next record without a check of its own.
   void End();
 
-  // "NOTE|RECORDCOUNT|<n>|" and CR LF, written now.
+  // "NOTE|RECORDCOUNT|<n>|" and CR LF, written now. Raises as End.
   void WriteRecordCount(int64_t n);
 
   // An error record (one of the kErr texts) and CR LF, written now.

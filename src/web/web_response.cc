@@ -89,22 +89,28 @@ void TWebResponse::SendResponse() {
 void TWebResponse::SendStream(std::istream& stream) {
   char piece[kMaxWrite];
   while (stream.read(piece, sizeof(piece)) || stream.gcount() > 0) {
-    WriteBytes(piece, static_cast<size_t>(stream.gcount()));
+    if (!WriteBytes(piece, static_cast<size_t>(stream.gcount()))) return;
   }
 }
 
-void TWebResponse::WriteBytes(const char* data, size_t n) {
+bool TWebResponse::WriteBytes(const char* data, size_t n) {
+  if (client_gone_) return false;
   EXTENSION_CONTROL_BLOCK* ecb = request_.ECB();
-  if (ecb->WriteClient == nullptr) return;
+  if (ecb->WriteClient == nullptr) return true;
   while (n > 0) {
     const size_t piece = std::min(n, kMaxWrite);
     auto bytes = static_cast<uint32_t>(piece);
-    // The result is not looked at: a client that has gone away must not stop
-    // the generator half-way, and there is no one to tell.
-    ecb->WriteClient(ecb->ConnID, data, &bytes, HSE_IO_SYNC);
+    // A refused write means the client is gone (the host reports a reset
+    // or hang-up, and refuses every later write of the answer): nothing
+    // more of the answer can reach anyone.
+    if (ecb->WriteClient(ecb->ConnID, data, &bytes, HSE_IO_SYNC) == 0) {
+      client_gone_ = true;
+      return false;
+    }
     data += piece;
     n -= piece;
   }
+  return true;
 }
 
 }  // namespace morvane
