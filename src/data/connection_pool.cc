@@ -29,7 +29,7 @@ std::unique_ptr<Connection> ConnectionPool::Take(const std::string& key) {
       TakeExpired(std::chrono::steady_clock::now(), &closing);
       // The most recently used first: its files and pages are the warmest.
       for (auto it = idle_.rbegin(); it != idle_.rend(); ++it) {
-        if (it->key == key) {
+        if (*it->key == key) {
           link = std::move(it->link);
           idle_.erase(std::next(it).base());
           break;
@@ -43,6 +43,11 @@ std::unique_ptr<Connection> ConnectionPool::Take(const std::string& key) {
 }
 
 void ConnectionPool::Give(const std::string& key, std::unique_ptr<Connection> link) {
+  Give(std::make_shared<const std::string>(key), std::move(link));
+}
+
+void ConnectionPool::Give(std::shared_ptr<const std::string> key,
+                          std::unique_ptr<Connection> link) {
   if (!link || !link->Reusable()) return;  // closed as it goes
   std::vector<Idle> closing;
   std::lock_guard lock(mu_);
@@ -52,7 +57,7 @@ void ConnectionPool::Give(const std::string& key, std::unique_ptr<Connection> li
     closing.push_back(std::move(idle_.front()));
     idle_.erase(idle_.begin());
   }
-  idle_.push_back({key, std::move(link), now});
+  idle_.push_back({std::move(key), std::move(link), now});
   // `closing` is destroyed after the lock is released (declared before it).
 }
 

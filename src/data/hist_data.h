@@ -56,6 +56,10 @@ class THistData {
   ResponseSink* Response() const { return response_; }
   void SetResponse(ResponseSink* r) { response_ = r; }
 
+  // Where the records of the module's answers are formed, kept from one
+  // request to the next (see RecordWriter).
+  std::string& RecordBuffer() { return record_buffer_; }
+
   // The engine session of the design-time objects.
   db::TSession& HistSession() { return *hist_session_; }
 
@@ -114,6 +118,7 @@ class THistData {
   std::unique_ptr<db::TSession> hist_session_;
   std::string private_session_name_;
   ResponseSink* response_ = nullptr;
+  std::string record_buffer_;
 };
 
 // --- Process-wide start-up and settings of the data module ------------------

@@ -16,7 +16,12 @@ constexpr size_t kColumnCapacity = kNumberTextCapacity;
 
 }  // namespace
 
-RecordWriter::RecordWriter(ResponseSink& sink) : sink_(sink) {
+RecordWriter::RecordWriter(ResponseSink& sink) : sink_(sink), buffer_(own_buffer_) {
+  buffer_.reserve(kInitialRecordCapacity);
+}
+
+RecordWriter::RecordWriter(ResponseSink& sink, std::string& buffer) : sink_(sink), buffer_(buffer) {
+  buffer_.clear();
   buffer_.reserve(kInitialRecordCapacity);
 }
 

@@ -38,6 +38,10 @@ class RecordWriter {
  public:
   // Requires: `sink` outlives the writer.
   explicit RecordWriter(ResponseSink& sink);
+  // Forms its records in `buffer`, which a caller keeps from one answer to
+  // the next so that no answer allocates its own. Requires: `sink` and
+  // `buffer` outlive the writer, and no other writer uses `buffer` meanwhile.
+  RecordWriter(ResponseSink& sink, std::string& buffer);
   RecordWriter(const RecordWriter&) = delete;
   RecordWriter& operator=(const RecordWriter&) = delete;
 
@@ -76,7 +80,8 @@ class RecordWriter {
   void Separator() { buffer_.push_back('|'); }
 
   ResponseSink& sink_;
-  std::string buffer_;
+  std::string own_buffer_;
+  std::string& buffer_;
 };
 
 // Writes `msg` and CR LF to the client as one piece, now.

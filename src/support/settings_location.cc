@@ -18,11 +18,6 @@
 namespace morvane {
 namespace {
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) {
@@ -162,15 +157,21 @@ std::shared_ptr<const TIniFile> omsIniFile(const std::string& name) {
   // names no file; here "./" + "sub/x.ini" would, so such names skip the
   // directory search outright to behave the same everywhere.
   if (n.find('/') == std::string::npos) {
-    for (const std::string& dir : {std::string("."), OwnDirectory(), SystemConfigDir()}) {
+    // Every request looks the file up: the places after the first are put
+    // together only when it is not there.
+    std::string path = "./" + n;
+    if (auto found = ReadIniCachedIfFile(path)) {
+      return found;
+    }
+    for (const std::string& dir : {OwnDirectory(), SystemConfigDir()}) {
       if (dir.empty()) {
         continue;
       }
-      std::string path = dir;
+      path = dir;
       path += '/';
       path += n;
-      if (IsRegularFile(path)) {
-        return ReadIniCached(path);
+      if (auto found = ReadIniCachedIfFile(path)) {
+        return found;
       }
     }
   }

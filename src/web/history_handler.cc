@@ -101,7 +101,7 @@ void RunLoggingFailure(Generate&& generate, const char* generator, const History
 void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& request,
               ResponseSink& response, bool* failed) {
   const HistoryParams p = WithBoundedWalk(request);
-  RecordWriter out(response);
+  RecordWriter out(response, m.RecordBuffer());
   const std::string& mode = p.mode;
   if (mode == "0") {
     GenIntraday(m, p, s, out);
