@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <thread>
@@ -43,6 +44,45 @@ bool Classify(const std::map<std::string, std::string>& solo, const std::string&
                                         : a.failure);
   }
   return false;
+}
+
+// Leaves `n` long answers at once after their first bytes (with a reset),
+// so that every module of a pool of `n` is busy with a request whose client
+// is gone, then asks for `n` short answers at once, again and again, until
+// all of them are served: the milliseconds from the last hang-up to the end
+// of that burst, an upper bound of the time the modules took to be free.
+// Negative when the long answers were not all left after their first bytes
+// or the modules were not free within 10 s.
+double MillisecondsUntilFree(int port, int n, const std::string& long_target,
+                             const std::string& probe, const std::string& probe_answer) {
+  std::atomic<int> left{0};
+  std::vector<std::thread> leaving;
+  for (int i = 0; i < n; ++i) {
+    leaving.emplace_back([&] {
+      if (AbandonAfterFirstBytes(port, long_target, 2000, true, 4096) ==
+          Abandoned::kAfterFirstBytes) {
+        ++left;
+      }
+    });
+  }
+  for (auto& t : leaving) t.join();
+  const auto gone = Clock::now();
+  if (left != n) return -1;
+  while (Clock::now() - gone < std::chrono::seconds(10)) {
+    std::vector<Answer> answers(static_cast<size_t>(n));
+    std::vector<std::thread> burst;
+    for (size_t i = 0; i < answers.size(); ++i) {
+      burst.emplace_back([&, i] { answers[i] = Exchange(port, probe); });
+    }
+    for (auto& b : burst) b.join();
+    bool all = true;
+    for (const Answer& a : answers) {
+      all = all && a.complete && a.status == 200 && Canonical(a) == probe_answer;
+    }
+    if (all) return std::chrono::duration<double, std::milli>(Clock::now() - gone).count();
+    Sleep(0.001);
+  }
+  return -1;
 }
 
 }  // namespace
@@ -220,6 +260,15 @@ Result ClientsGoneScenario(const Options& o, const StoreDir& store) {
   const int fds_after = SettleFds(server, fds_before + kKeptLinkFds, 10);
   const long rss_after = SettleRss(server, rss_before + kRssNoiseKiB, 10);
 
+  // How soon a module whose client has gone is free again: all of them left
+  // at once, a round at a time.
+  std::vector<double> freed;
+  for (int round = 0; round < 10 && whole && server.Alive(); ++round) {
+    freed.push_back(MillisecondsUntilFree(server.port(), o.max_connection, long_target, normal[0],
+                                          solo[normal[0]]));
+    if (freed.back() < 0) break;
+  }
+
   char line[256];
   std::snprintf(line, sizeof line,
                 "%d clients left a %zu-byte tick history after its first bytes, half by reset, "
@@ -228,12 +277,24 @@ Result ClientsGoneScenario(const Options& o, const StoreDir& store) {
                 o.abandon, long_size, took, refused.load(), failed.load(), o.max_connection,
                 settle);
   r.Note(line);
+  if (!freed.empty()) {
+    std::vector<double> sorted = freed;
+    std::sort(sorted.begin(), sorted.end());
+    std::snprintf(line, sizeof line,
+                  "modules free again after their clients hung up (%d at once, %zu rounds): "
+                  "median %.1f ms, max %.1f ms (goal 50 ms)",
+                  o.max_connection, freed.size(), sorted[sorted.size() / 2], sorted.back());
+    r.Note(line);
+  }
   r.Note("descriptors before/peak/after: " + std::to_string(fds_before) + "/" +
          std::to_string(peak_fds) + "/" + std::to_string(fds_after) +
          "; resident before/peak/after: " + Kib(rss_before) + "/" + Kib(peak_rss) + "/" +
          Kib(rss_after));
   if (!server.Alive()) r.Fail("server gone: " + server.Ending());
   if (failed > 0) r.Fail("the first bytes of a long answer never came");
+  if (!freed.empty() && freed.back() < 0) {
+    r.Fail("modules not free within 10 s of their clients hanging up");
+  }
   if (!whole) r.Fail("modules not back in the pool after 30 s: " + last);
   if (fds_after > fds_before + kKeptLinkFds) r.Fail("descriptors not back");
   if (rss_after > rss_before + kRssNoiseKiB) r.Fail("resident size not back");

@@ -60,7 +60,7 @@ std::unique_ptr<Connection> ConnectionPool::Take(const std::string& key, const s
       TakeExpired(std::chrono::steady_clock::now(), &closing);
       // The most recently used first: its files and pages are the warmest.
       for (auto it = idle_.rbegin(); it != idle_.rend(); ++it) {
-        if (it->key == key) {
+        if (*it->key == key) {
           link = std::move(it->link);
           idle_.erase(std::next(it).base());
           break;
@@ -81,6 +81,11 @@ std::unique_ptr<Connection> ConnectionPool::Take(const std::string& key, const s
 
 void ConnectionPool::Give(const std::string& key, const std::string& alias,
                           std::unique_ptr<Connection> link) {
+  Give(std::make_shared<const std::string>(key), alias, std::move(link));
+}
+
+void ConnectionPool::Give(std::shared_ptr<const std::string> key, const std::string& alias,
+                          std::unique_ptr<Connection> link) {
   if (!link) return;
   if (!link->Reusable()) {
     CountDiscarded(alias);
@@ -95,7 +100,7 @@ void ConnectionPool::Give(const std::string& key, const std::string& alias,
     closing.push_back(std::move(idle_.front()));
     idle_.erase(idle_.begin());
   }
-  idle_.push_back({key, alias, std::move(link), now});
+  idle_.push_back({std::move(key), alias, std::move(link), now});
   // `closing` is destroyed after the lock is released (declared before it).
 }
 

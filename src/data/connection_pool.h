@@ -53,6 +53,10 @@ class ConnectionPool {
   // Keeps `link` for a later Take of `key` when it is reusable; closes it
   // otherwise (and the oldest idle link when the pool is full).
   void Give(const std::string& key, const std::string& alias, std::unique_ptr<Connection> link);
+  // The same with a key the caller keeps too, so that giving a link back
+  // copies no text (a database gives its links back after every request).
+  void Give(std::shared_ptr<const std::string> key, const std::string& alias,
+            std::unique_ptr<Connection> link);
   // Closes every idle link.
   void Clear();
   size_t IdleCount();
@@ -74,7 +78,7 @@ class ConnectionPool {
 
  private:
   struct Idle {
-    std::string key;
+    std::shared_ptr<const std::string> key;
     std::string alias;
     std::unique_ptr<Connection> link;
     std::chrono::steady_clock::time_point since;

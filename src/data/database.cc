@@ -57,19 +57,29 @@ void TDatabase::Connect(bool by_data_set) {
   if (alias_.empty()) {
     throw EDatabaseError("Database '" + database_name_ + "' names no alias");
   }
-  const AliasConfig alias = LookUpAlias(alias_);
+  std::shared_ptr<const AliasConfig> alias = LookUpAliasKept(alias_);
   Login login;
-  if (alias.driver == DriverKind::kPostgres) {
+  if (alias->driver == DriverKind::kPostgres) {
     const bool has_user = ParamValue(params_, "USER NAME", &login.user);
     const bool has_password = ParamValue(params_, "PASSWORD", &login.password);
     login.given = has_user || has_password;
   }
-  pool_key_ = PoolKey(alias, login, read_only_, create_store_);
-  link_ = ConnectionPool::Process().Take(pool_key_, alias_);
+  // The login comes from params_ alone, so the same alias object and the
+  // same parameters make the same key.
+  if (alias != key_alias_ || params_ != key_params_ || read_only_ != key_read_only_ ||
+      create_store_ != key_create_) {
+    pool_key_ =
+        std::make_shared<const std::string>(PoolKey(*alias, login, read_only_, create_store_));
+    key_alias_ = alias;
+    key_params_ = params_;
+    key_read_only_ = read_only_;
+    key_create_ = create_store_;
+  }
+  link_ = ConnectionPool::Process().Take(*pool_key_, alias_);
   if (!link_) {
-    link_ = alias.driver == DriverKind::kSqlite
-                ? OpenSqliteConnection(alias, read_only_, create_store_)
-                : OpenPostgresConnection(alias, login, read_only_);
+    link_ = alias->driver == DriverKind::kSqlite
+                ? OpenSqliteConnection(*alias, read_only_, create_store_)
+                : OpenPostgresConnection(*alias, login, read_only_);
     ConnectionPool::Process().CountOpened(alias_);
   }
   opened_by_data_set_ = by_data_set;

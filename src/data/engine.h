@@ -33,9 +33,11 @@
 
 namespace morvane::db {
 
-class Connection;  // driver.h
-class Cursor;      // driver.h
-class Statement;   // driver.h
+struct AliasConfig;    // alias_file.h
+class Connection;      // driver.h
+struct TranslatedSql;  // driver.h
+class Cursor;          // driver.h
+class Statement;       // driver.h
 class TDataSet;
 
 enum class FieldType { kUnknown, kText, kInteger, kFloat, kDate, kTime, kDateTime };
@@ -299,7 +301,15 @@ class TDatabase {
   bool opened_by_data_set_ = false;
   std::vector<TDataSet*> data_sets_;
   std::unique_ptr<Connection> link_;
-  std::string pool_key_;  // what link_ was made from (connection_pool.h)
+  // What link_ was made from (connection_pool.h); shared with the pool, so
+  // that giving the link back copies no text.
+  std::shared_ptr<const std::string> pool_key_;
+  // What pool_key_ was worked out from: a connect whose alias and settings
+  // are the same as the last one's takes the key as it is.
+  std::shared_ptr<const AliasConfig> key_alias_;
+  std::vector<std::string> key_params_;
+  bool key_read_only_ = false;
+  bool key_create_ = false;
 };
 
 // Common face of TTable, TQuery and TStoredProc. Open stands on the first row;
@@ -417,6 +427,11 @@ class TQuery : public TDataSet {
   std::string sql_;
   std::vector<TParam> params_;
   std::unique_ptr<Statement> exec_;  // the prepared statement of ExecSQL
+  // sql_ in the placeholders of the driver named (DriverName) by
+  // translated_for_, so that a query opened again on the same kind of link
+  // is not translated again; nullptr when there is none yet.
+  const char* translated_for_ = nullptr;
+  std::unique_ptr<TranslatedSql> translated_;
 };
 
 // A procedure of the store, called by name ("usp_Closing_Price;1": the ";1"

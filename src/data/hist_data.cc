@@ -138,7 +138,7 @@ bool THistData::DatabaseNewQueryOpen(const TIniFile& settings,
   interval_query->reset();
   symbol_query->reset();
 
-  DBInitConfig(settings);
+  const DsnLogin dsn = DBInitConfig(settings);
   const std::string id = GenNextSessionID();
   SetThreadSessionID(id);
   db::TSession* const session = db::TSession::OpenSession(id);
@@ -150,13 +150,13 @@ bool THistData::DatabaseNewQueryOpen(const TIniFile& settings,
   private_session_name_ = id;
 
   auto ord = std::make_unique<db::TDatabase>();
-  ord->SetAliasName(DSNSource());
+  ord->SetAliasName(dsn.source);
   ord->SetDatabaseName("ordDB" + id);
   ord->SetSessionName(id);
-  if (!DSNUser().empty()) {
-    LogLine("Using database " + DSNSource() + " user " + DSNUser() + " SessionID " + id);
+  if (!dsn.user.empty()) {
+    LogLine("Using database " + dsn.source + " user " + dsn.user + " SessionID " + id);
     ord->SetLoginPrompt(false);
-    ord->Params() = {"USER NAME=" + DSNUser(), "PASSWORD=" + DSNPassword()};
+    ord->Params() = {"USER NAME=" + dsn.user, "PASSWORD=" + dsn.password};
   }
 
   try {

@@ -56,6 +56,10 @@ class THistData {
   ResponseSink* Response() const { return response_; }
   void SetResponse(ResponseSink* r) { response_ = r; }
 
+  // Where the records of the module's answers are formed, kept from one
+  // request to the next (see RecordWriter).
+  std::string& RecordBuffer() { return record_buffer_; }
+
   // The engine session of the design-time objects.
   db::TSession& HistSession() { return *hist_session_; }
 
@@ -114,6 +118,7 @@ class THistData {
   std::unique_ptr<db::TSession> hist_session_;
   std::string private_session_name_;
   ResponseSink* response_ = nullptr;
+  std::string record_buffer_;
 };
 
 // --- Process-wide start-up and settings of the data module ------------------
@@ -128,18 +133,22 @@ void OpenLogAndStartSessionIDs();
 // integer, or when anything here fails.
 int32_t GetMaxConnection();
 
-// Reloads DSNSource ("omsdata" when missing or empty), DSNUser and
-// DSNPassword from section OMS_DATABASE of `settings` (the settings file the
-// module's creation opened). Requires: the caller holds the pool's lock
-// (module creation).
-void DBInitConfig(const TIniFile& settings);
-const std::string& DSNSource();
-const std::string& DSNUser();
-const std::string& DSNPassword();
+// The private connection's alias and login, as section OMS_DATABASE of the
+// settings gives them.
+struct DsnLogin {
+  std::string source = "omsdata";  // DSN_source; the default when missing or empty
+  std::string user;                // DSN_user; empty: no credentials are set
+  std::string password;            // DSN_password
+};
 
-// Empties the process-wide texts of this module and the session prefix (at
-// unload). Their storage is never destroyed, so this is safe whatever order
-// the library's globals are destroyed in.
+// Reads the private connection's alias and login from `settings` (the
+// settings file the module's creation opened). A value of its own for each
+// creation: modules are made concurrently, so nothing of it is kept
+// process-wide. Safe for concurrent use.
+DsnLogin DBInitConfig(const TIniFile& settings);
+
+// Empties the session prefix (at unload). Its storage is never destroyed,
+// so this is safe whatever order the library's globals are destroyed in.
 void ClearDataModuleTexts();
 
 }  // namespace morvane

@@ -1,4 +1,6 @@
 // TQuery: an SQL statement with ":name" parameters.
+#include <string_view>
+
 #include "data/driver.h"
 #include "data/engine.h"
 #include "data/sql_params.h"
@@ -16,6 +18,8 @@ void TQuery::SetSQL(std::string sql) {
     return;
   }
   exec_.reset();
+  translated_.reset();
+  translated_for_ = nullptr;
   params_.clear();
   for (std::string& name : TranslateParams(sql, '?').names) {
     params_.emplace_back(std::move(name), ParamType::kUnknown, ParamDirection::kInput);
@@ -31,7 +35,12 @@ TParam& TQuery::ParamByName(std::string_view name) {
 std::unique_ptr<Cursor> TQuery::MakeCursor() {
   if (sql_.empty()) throw EDatabaseError("No SQL statement available");
   Connection& link = RequireDatabase().Link();
-  return link.OpenQuery(link.Translate(sql_), params_);
+  // Driver names are the drivers' own constant texts.
+  if (!translated_ || std::string_view(translated_for_) != link.DriverName()) {
+    translated_ = std::make_unique<TranslatedSql>(link.Translate(sql_));
+    translated_for_ = link.DriverName();
+  }
+  return link.OpenQuery(*translated_, params_);
 }
 
 void TQuery::ExecSQL() {

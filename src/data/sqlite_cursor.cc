@@ -35,19 +35,22 @@ Stmt::~Stmt() {
   // Bound text may point into memory that is about to go.
   sqlite3_reset(s);
   sqlite3_clear_bindings(s);
-  home->idle.emplace(std::move(sql), s);
+  home->idle.push_back({std::move(sql), s});
 }
 
 void PrepareStmt(const std::string& alias, const DbPtr& db, const std::string& sql, Stmt* out,
                  StmtLife life) {
   if (life == StmtLife::kKept) {
     out->home = db.get();
-    out->sql = sql;
-    if (const auto it = db->idle.find(sql); it != db->idle.end()) {
-      out->s = it->second;
-      db->idle.erase(it);
+    std::vector<IdleStmt>& idle = db->idle;
+    for (auto it = idle.rbegin(); it != idle.rend(); ++it) {
+      if (it->sql != sql) continue;
+      out->sql = std::move(it->sql);
+      out->s = it->s;
+      idle.erase(std::next(it).base());
       return;
     }
+    out->sql = sql;
   }
   const unsigned flags = life == StmtLife::kKept ? SQLITE_PREPARE_PERSISTENT : 0;
   if (sqlite3_prepare_v3(db->handle, sql.c_str(), static_cast<int>(sql.size()), flags, &out->s,
@@ -193,7 +196,7 @@ class SqliteCursor : public Cursor {
  public:
   SqliteCursor(std::string alias, DbPtr db) : alias_(std::move(alias)), db_(std::move(db)) {}
 
-  const std::vector<ColumnInfo>& Columns() const override { return columns_; }
+  const std::vector<ColumnInfo>& Columns() const override { return *columns_; }
 
   bool Fetch(std::span<TField* const> fields) override {
     if (done_) return false;
@@ -222,35 +225,41 @@ class SqliteCursor : public Cursor {
 
   int64_t RecordCount() override {
     Stmt count;
-    PrepareStmt(alias_, db_, count_sql_, &count, StmtLife::kOnce);
+    PrepareStmt(alias_, db_, CountSql(), &count, StmtLife::kOnce);
     BindAll(count.s);
     if (sqlite3_step(count.s) != SQLITE_ROW) Fail(alias_, db_->handle, "Cannot count rows");
     return sqlite3_column_int64(count.s, 0);
   }
 
-  // Prepares the main statement and reads its column kinds.
-  void Start(const std::string& sql, std::string count_sql) {
+  // Prepares the main statement. `columns`: its column kinds as an earlier
+  // open read them, or nullptr to read them now.
+  void Start(const std::string& sql, const std::vector<ColumnInfo>* columns) {
     PrepareStmt(alias_, db_, sql, &main_, StmtLife::kKept);
-    count_sql_ = std::move(count_sql);
     current_ = main_.s;
+    if (columns != nullptr) {
+      columns_ = columns;
+      return;
+    }
     const int n = sqlite3_column_count(main_.s);
-    columns_.reserve(static_cast<size_t>(n));
+    own_columns_.reserve(static_cast<size_t>(n));
     for (int i = 0; i < n; ++i) {
-      columns_.push_back({sqlite3_column_name(main_.s, i),
-                          SqliteDeclaredType(sqlite3_column_decltype(main_.s, i))});
+      own_columns_.push_back({sqlite3_column_name(main_.s, i),
+                              SqliteDeclaredType(sqlite3_column_decltype(main_.s, i))});
     }
   }
 
   // The values bound to the main statement, kept for RecordCount.
   virtual void BindAll(sqlite3_stmt*) {}
+  // The statement that counts the rows of the main one.
+  virtual std::string CountSql() const = 0;
 
  protected:
   std::string alias_;
   DbPtr db_;
   Stmt main_;
   sqlite3_stmt* current_ = nullptr;
-  std::string count_sql_;
-  std::vector<ColumnInfo> columns_;
+  std::vector<ColumnInfo> own_columns_;
+  const std::vector<ColumnInfo>* columns_ = &own_columns_;
   std::vector<bool> dynamic_;  // by column, fixed at the first row
   bool done_ = false;
 };
@@ -265,6 +274,7 @@ class SqliteQueryCursor : public SqliteCursor {
     by_name_ = by_name;
     BindAll(main_.s);
   }
+  std::string CountSql() const override { return "SELECT count(*) FROM (" + main_.sql + ")"; }
   void BindAll(sqlite3_stmt* s) override {
     if (!by_name_) {
       BindPositional(s, params_);
@@ -298,19 +308,30 @@ class SqliteQueryCursor : public SqliteCursor {
 
 class SqliteTableCursor : public SqliteCursor {
  public:
-  SqliteTableCursor(std::string alias, DbPtr db, std::string table, std::vector<IndexColumn> key)
+  SqliteTableCursor(std::string alias, DbPtr db, std::string table, TableReading* reading)
       : SqliteCursor(std::move(alias), std::move(db)),
         table_(std::move(table)),
-        key_(std::move(key)) {}
+        reading_(*reading) {}
 
   void Init() {
-    Start("SELECT * FROM " + Quote(table_) + OrderBy(key_),
-          "SELECT count(*) FROM " + Quote(table_));
-    for (IndexColumn& k : key_) {
-      for (const ColumnInfo& c : columns_) {
-        if (EqualsIgnoringCase(c.name, k.name)) k.type = c.type;
+    TableReading& r = reading_;
+    if (r.select.empty()) r.select = "SELECT * FROM " + Quote(table_) + OrderBy(r.key);
+    Start(r.select, r.typed ? &r.columns : nullptr);
+    if (!r.typed) {
+      for (IndexColumn& k : r.key) {
+        for (const ColumnInfo& c : own_columns_) {
+          if (EqualsIgnoringCase(c.name, k.name)) k.type = c.type;
+        }
       }
+      r.columns = std::move(own_columns_);
+      columns_ = &r.columns;
+      r.typed = true;
     }
+  }
+
+  std::string CountSql() const override {
+    if (reading_.count.empty()) reading_.count = "SELECT count(*) FROM " + Quote(table_);
+    return reading_.count;
   }
 
   void Seek(std::span<const TTable::KeyValue> key) override {
@@ -322,8 +343,9 @@ class SqliteTableCursor : public SqliteCursor {
 
  private:
   void SeekTo(std::span<const TTable::KeyValue> key, SeekDirection direction) {
-    if (key_.empty()) throw EDatabaseError("Table '" + table_ + "' is read without an index");
-    const size_t k = std::min(key.size(), key_.size());
+    const std::vector<IndexColumn>& index = reading_.key;
+    if (index.empty()) throw EDatabaseError("Table '" + table_ + "' is read without an index");
+    const size_t k = std::min(key.size(), index.size());
     const bool back = direction == SeekDirection::kBackward;
     if (k == 0 && !back) {
       sqlite3_reset(main_.s);
@@ -338,11 +360,14 @@ class SqliteTableCursor : public SqliteCursor {
       // A row-value comparison over a prefix of the index lets SQLite start
       // the scan at the key instead of reading the table from its top (or,
       // backwards, from its end).
+      std::vector<std::string>& texts = reading_.seek[back ? 1 : 0];
+      if (texts.size() <= k) texts.resize(k + 1);
+      if (texts[k].empty()) texts[k] = SeekSql(table_, index, k, direction);
       st = std::make_unique<Stmt>();
-      PrepareStmt(alias_, db_, SeekSql(table_, key_, k, direction), st.get(), StmtLife::kKept);
+      PrepareStmt(alias_, db_, texts[k], st.get(), StmtLife::kKept);
     }
     sqlite3_reset(st->s);
-    for (size_t i = 0; i < k; ++i) BindKey(st->s, static_cast<int>(i + 1), key_[i].type, key[i]);
+    for (size_t i = 0; i < k; ++i) BindKey(st->s, static_cast<int>(i + 1), index[i].type, key[i]);
     current_ = st->s;
     done_ = false;
   }
@@ -374,7 +399,7 @@ class SqliteTableCursor : public SqliteCursor {
   }
 
   std::string table_;
-  std::vector<IndexColumn> key_;
+  TableReading& reading_;                         // kept by db_
   std::vector<std::unique_ptr<Stmt>> seek_;       // by key length
   std::vector<std::unique_ptr<Stmt>> seek_back_;  // the same, backwards
 };
@@ -425,14 +450,14 @@ std::string SeekSql(const std::string& table, const std::vector<IndexColumn>& ke
 std::unique_ptr<Cursor> MakeQueryCursor(const std::string& alias, DbPtr db, const std::string& sql,
                                         std::span<const TParam> params, bool by_name) {
   auto c = std::make_unique<SqliteQueryCursor>(alias, std::move(db));
-  c->Start(sql, "SELECT count(*) FROM (" + sql + ")");
+  c->Start(sql, nullptr);
   c->Bind(params, by_name);
   return c;
 }
 
 std::unique_ptr<Cursor> MakeTableCursor(const std::string& alias, DbPtr db,
-                                        const std::string& table, std::vector<IndexColumn> key) {
-  auto c = std::make_unique<SqliteTableCursor>(alias, std::move(db), table, std::move(key));
+                                        const std::string& table, TableReading* reading) {
+  auto c = std::make_unique<SqliteTableCursor>(alias, std::move(db), table, reading);
   c->Init();
   return c;
 }

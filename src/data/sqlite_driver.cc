@@ -65,7 +65,7 @@ std::string FirstTableNamed(std::string_view sql);
 class SqliteConnection : public Connection {
  public:
   SqliteConnection(const AliasConfig& alias, bool read_only, bool create)
-      : alias_(alias), read_only_(read_only) {
+      : alias_(alias), read_only_(read_only), create_(create) {
     std::error_code ec;
     if (alias_.directory) {
       if (!fs::is_directory(alias_.path, ec)) {
@@ -80,17 +80,10 @@ class SqliteConnection : public Connection {
         }
       }
     } else {
-      // Only a store's maker creates it: a server that finds its store missing
-      // must say so rather than serve from an empty one made on the spot.
-      if (read_only_ || !create) {
-        if (!fs::is_regular_file(alias_.path, ec)) {
-          throw EDatabaseError("Cannot open alias '" + alias_.name + "': database file " +
-                               alias_.path.string() + " does not exist");
-        }
-      } else if (alias_.path.has_parent_path()) {
+      if (!read_only_ && create && alias_.path.has_parent_path()) {
         fs::create_directories(alias_.path.parent_path(), ec);
       }
-      main_ = OpenFile(alias_.path, create);
+      main_ = OpenMainFile(create);
     }
   }
 
@@ -127,8 +120,10 @@ class SqliteConnection : public Connection {
   bool Revalidate() override {
     // A file replaced under its path (a store rebuilt and renamed into
     // place) must be read afresh, not through the old file this link holds.
-    if (main_ && !SameFile(*main_)) return false;
-    std::erase_if(tables_, [](const auto& entry) { return !SameFile(*entry.second); });
+    // Each file is looked at when this use of the link first reaches it
+    // (Current), not all of them here: a link to a directory of day tables
+    // holds several, and a request reads one or two.
+    ++use_;
     return true;
   }
 
@@ -151,8 +146,7 @@ class SqliteConnection : public Connection {
 
   std::unique_ptr<Cursor> OpenTable(const std::string& table, const std::string& index) override {
     const DbPtr db = RequireTable(table);
-    return MakeTableCursor(alias_.name, db, table,
-                           index.empty() ? std::vector<IndexColumn>() : IndexKey(db, table, index));
+    return MakeTableCursor(alias_.name, db, table, Reading(db, table, index));
   }
 
   std::unique_ptr<Cursor> OpenQuery(const TranslatedSql& sql,
@@ -171,8 +165,30 @@ class SqliteConnection : public Connection {
   }
 
  private:
+  // The one database file of the alias. Only a store's maker creates it: a
+  // server that finds its store missing must say so rather than serve from
+  // an empty one made on the spot.
+  DbPtr OpenMainFile(bool create) {
+    std::error_code ec;
+    if ((read_only_ || !create) && !fs::is_regular_file(alias_.path, ec)) {
+      throw EDatabaseError("Cannot open alias '" + alias_.name + "': database file " +
+                           alias_.path.string() + " does not exist");
+    }
+    return OpenFile(alias_.path, create);
+  }
+
+  // Whether `db` is still the file at its path, looked at once per use of
+  // the link.
+  bool Current(Db& db) {
+    if (db.checked_in_use == use_) return true;
+    if (!SameFile(db)) return false;
+    db.checked_in_use = use_;
+    return true;
+  }
+
   DbPtr OpenFile(const fs::path& file, bool create) {
     auto db = std::make_shared<Db>();
+    db->checked_in_use = use_;
     db->file = file.string();
     const int flags = (read_only_ ? SQLITE_OPEN_READONLY
                                   : SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0)) |
@@ -258,11 +274,18 @@ class SqliteConnection : public Connection {
   // table's own file (nullptr when it does not exist and `create` is false).
   DbPtr ForTable(const std::string& table, bool create) {
     if (main_) {
+      // Nothing reads the file at the start of a use of the link, so the
+      // one it held may be let go for the file now at the path.
+      if (!Current(*main_)) main_ = OpenMainFile(create_);
       Join(main_);
-      if (read_only_) YieldToWriter(main_->handle);
+      YieldToWriterBeforeReading(*main_);
       return main_;
     }
     auto it = tables_.find(table);
+    if (it != tables_.end() && !Current(*it->second)) {
+      tables_.erase(it);
+      it = tables_.end();
+    }
     if (it == tables_.end()) {
       const fs::path file = alias_.path / (table + ".db");
       std::error_code ec;
@@ -271,8 +294,18 @@ class SqliteConnection : public Connection {
       it = tables_.emplace(table, OpenFile(file, create)).first;
     }
     Join(it->second);
-    if (read_only_) YieldToWriter(it->second->handle);
+    YieldToWriterBeforeReading(*it->second);
     return it->second;
+  }
+
+  // Once per file and use of the link, before the file is first read in
+  // it: the gap between two requests is what a waiting writer needs. A
+  // reader that already reads the file (a statement of it is open) holds its
+  // share of the lock anyway.
+  void YieldToWriterBeforeReading(Db& db) const {
+    if (!read_only_ || db.yielded_in_use == use_) return;
+    db.yielded_in_use = use_;
+    if (sqlite3_txn_state(db.handle, nullptr) == SQLITE_TXN_NONE) YieldToWriter(db.handle);
   }
 
   DbPtr ForStatement(std::string_view sql) {
@@ -332,17 +365,20 @@ class SqliteConnection : public Connection {
     return db;
   }
 
-  // The key columns of index `index` of `table`. In one database file index
-  // names are shared by all tables, so "<table>_<index>" is accepted too.
-  std::vector<IndexColumn> IndexKey(const DbPtr& db, const std::string& table,
-                                    const std::string& index) {
-    std::string memo_key = table + '\n' + index;
-    if (const auto it = db->index_keys.find(memo_key); it != db->index_keys.end()) {
-      return it->second;
+  // How `table` is read in the order of index `index` (empty: none), kept
+  // with the file. In one database file index names are shared by all
+  // tables, so "<table>_<index>" is accepted too.
+  TableReading* Reading(const DbPtr& db, const std::string& table, const std::string& index) {
+    auto by_table = db->readings.find(table);
+    if (by_table != db->readings.end()) {
+      if (const auto it = by_table->second.find(index); it != by_table->second.end()) {
+        return &it->second;
+      }
     }
-    std::vector<IndexColumn> key = ReadIndexKey(db, table, index);
-    db->index_keys.emplace(std::move(memo_key), key);
-    return key;
+    TableReading reading;
+    if (!index.empty()) reading.key = ReadIndexKey(db, table, index);
+    if (by_table == db->readings.end()) by_table = db->readings.try_emplace(table).first;
+    return &by_table->second.emplace(index, std::move(reading)).first->second;
   }
 
   std::vector<IndexColumn> ReadIndexKey(const DbPtr& db, const std::string& table,
@@ -398,7 +434,9 @@ class SqliteConnection : public Connection {
 
   AliasConfig alias_;
   bool read_only_;
+  bool create_;
   bool in_tx_ = false;
+  uint64_t use_ = 1;                     // counts the takes of the link from the pool
   DbPtr main_;                           // a database file
   std::map<std::string, DbPtr> tables_;  // a directory: open table files
 };

@@ -18,7 +18,12 @@ constexpr std::string_view kErrorKind = "ERROR|";
 
 }  // namespace
 
-RecordWriter::RecordWriter(ResponseSink& sink) : sink_(sink) {
+RecordWriter::RecordWriter(ResponseSink& sink) : sink_(sink), buffer_(own_buffer_) {
+  buffer_.reserve(kInitialRecordCapacity);
+}
+
+RecordWriter::RecordWriter(ResponseSink& sink, std::string& buffer) : sink_(sink), buffer_(buffer) {
+  buffer_.clear();
   buffer_.reserve(kInitialRecordCapacity);
 }
 
@@ -98,9 +103,10 @@ RecordWriter& RecordWriter::ShortDateTime(TDateTime v) {
 
 void RecordWriter::End() {
   buffer_.append("|\r\n");
-  sink_.WriteBytes(buffer_.data(), buffer_.size());
-  sink_.CountRecords(1, buffer_.starts_with(kErrorKind) ? 1 : 0);
+  const bool written = sink_.WriteBytes(buffer_.data(), buffer_.size());
+  if (written) sink_.CountRecords(1, buffer_.starts_with(kErrorKind) ? 1 : 0);
   buffer_.clear();
+  if (!written) throw EClientGone();
 }
 
 void RecordWriter::WriteRecordCount(int64_t n) {
@@ -110,7 +116,7 @@ void RecordWriter::WriteRecordCount(int64_t n) {
   *end++ = '|';
   *end++ = '\r';
   *end++ = '\n';
-  sink_.WriteBytes(text, static_cast<size_t>(end - text));
+  if (!sink_.WriteBytes(text, static_cast<size_t>(end - text))) throw EClientGone();
   sink_.CountRecords(1, 0);
 }
 

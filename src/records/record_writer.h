@@ -38,6 +38,10 @@ class RecordWriter {
  public:
   // Requires: `sink` outlives the writer.
   explicit RecordWriter(ResponseSink& sink);
+  // Forms its records in `buffer`, which a caller keeps from one answer to
+  // the next so that no answer allocates its own. Requires: `sink` and
+  // `buffer` outlive the writer, and no other writer uses `buffer` meanwhile.
+  RecordWriter(ResponseSink& sink, std::string& buffer);
   RecordWriter(const RecordWriter&) = delete;
   RecordWriter& operator=(const RecordWriter&) = delete;
 
@@ -59,9 +63,12 @@ class RecordWriter {
   RecordWriter& ShortDateTime(TDateTime v);  // date-time column, stored form
 
   // Closes the record with "|" and CR LF and writes it to the sink now.
+  // Raises EClientGone when the client is gone (this write or an earlier one
+  // failed): the one place every generator passes once per record, so each
+  // of them stops at its next record without a check of its own.
   void End();
 
-  // "NOTE|RECORDCOUNT|<n>|" and CR LF, written now.
+  // "NOTE|RECORDCOUNT|<n>|" and CR LF, written now. Raises as End.
   void WriteRecordCount(int64_t n);
 
   // An error record (one of the kErr texts) and CR LF, written now.
@@ -73,7 +80,8 @@ class RecordWriter {
   void Separator() { buffer_.push_back('|'); }
 
   ResponseSink& sink_;
-  std::string buffer_;
+  std::string own_buffer_;
+  std::string& buffer_;
 };
 
 // Writes `msg` and CR LF to the client as one piece, now.

@@ -11,15 +11,19 @@
 #include <string>
 #include <string_view>
 
+#include "support/error.h"
+
 namespace morvane {
 
 class ResponseSink {
  public:
   virtual ~ResponseSink() = default;
   // Writes `n` bytes to the client at once, in order after everything written
-  // before. A failed write is ignored (the client may have gone away).
-  virtual void WriteBytes(const char* data, size_t n) = 0;
-  void Write(std::string_view s) { WriteBytes(s.data(), s.size()); }
+  // before. Returns false when the client is gone: this write or an earlier
+  // one of the same answer failed. Once one has failed, every later write
+  // returns false at once and sends nothing: nobody reads the rest.
+  virtual bool WriteBytes(const char* data, size_t n) = 0;
+  bool Write(std::string_view s) { return WriteBytes(s.data(), s.size()); }
 
   // The records written here, and of them the error records: counted by
   // the record writers (record_writer.h) as each one goes out, for the
@@ -36,12 +40,24 @@ class ResponseSink {
   uint64_t error_records_ = 0;
 };
 
+// Raised by the record writer when the client of the answer is gone, so that
+// a generator stops at its next record instead of forming the rest of a
+// history that nobody reads (and keeping its data module from everyone else
+// meanwhile). The request handler ends the request quietly on it; it is not a
+// failure of the store.
+class EClientGone : public Exception {
+ public:
+  EClientGone() : Exception("The client has gone away") {}
+  const char* ClassName() const noexcept override { return "EClientGone"; }
+};
+
 // A sink that keeps everything written, for tests and small tools.
 class StringSink final : public ResponseSink {
  public:
-  void WriteBytes(const char* data, size_t n) override {
+  bool WriteBytes(const char* data, size_t n) override {
     body_.append(data, n);
     ++writes_;
+    return true;
   }
   const std::string& Body() const { return body_; }
   size_t Writes() const { return writes_; }

@@ -54,9 +54,11 @@ bool Settled(const timespec& t, const timespec& now) {
 
 }  // namespace
 
-std::shared_ptr<const TIniFile> ReadIniCached(const std::string& path) {
-  Identity before;
-  if (!Stat(path, &before)) return std::make_shared<const TIniFile>(path);
+namespace {
+
+// The file at `path` whose identity `before` was just taken: the kept parse
+// when it matches, else a fresh one (kept when it has settled).
+std::shared_ptr<const TIniFile> ReadKnownFile(const std::string& path, const Identity& before) {
   Store& store = TheStore();
   {
     std::lock_guard lock(store.mu);
@@ -77,6 +79,20 @@ std::shared_ptr<const TIniFile> ReadIniCached(const std::string& path) {
     store.kept.erase(path);
   }
   return file;
+}
+
+}  // namespace
+
+std::shared_ptr<const TIniFile> ReadIniCached(const std::string& path) {
+  Identity before;
+  if (!Stat(path, &before)) return std::make_shared<const TIniFile>(path);
+  return ReadKnownFile(path, before);
+}
+
+std::shared_ptr<const TIniFile> ReadIniCachedIfFile(const std::string& path) {
+  Identity before;
+  if (!Stat(path, &before)) return nullptr;
+  return ReadKnownFile(path, before);
 }
 
 }  // namespace morvane

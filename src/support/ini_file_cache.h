@@ -28,6 +28,13 @@ inline constexpr std::chrono::seconds kSettleTime{2};
 // TIniFile does (and is not kept).
 std::shared_ptr<const TIniFile> ReadIniCached(const std::string& path);
 
+// As ReadIniCached, but nullptr when `path` is not a regular file, for
+// look-ups that try several places: one stat per place tried, where a test
+// for the file and then ReadIniCached would cost two for the place found. A
+// kept file is given out as the same object for as long as it is kept, so a
+// caller may keep what it worked out from it while the pointer stays the same.
+std::shared_ptr<const TIniFile> ReadIniCachedIfFile(const std::string& path);
+
 }  // namespace morvane
 
 #endif  // MORVANE_SUPPORT_INI_FILE_CACHE_H_

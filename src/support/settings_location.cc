@@ -18,11 +18,6 @@
 namespace morvane {
 namespace {
 
-bool IsRegularFile(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
 std::string DirectoryOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) {
@@ -156,32 +151,47 @@ std::string GetINILocation() {
   return kDownloadedSettingsPath;
 }
 
-std::string FindLocalSettingsFile(const std::string& name) {
+// The places a settings file named `n` is looked for, in order, each
+// handed to `take` until it returns true.
+template <typename Take>
+void ForEachSettingsPlace(const std::string& name, Take take) {
   const std::string n = name.empty() ? std::string(kSettingsFileName) : name;
   // On Windows a name with a directory or drive joined to another directory
   // names no file; here "./" + "sub/x.ini" would, so such names skip the
   // directory search outright to behave the same everywhere.
-  if (n.find('/') == std::string::npos) {
-    for (const std::string& dir : {std::string("."), OwnDirectory(), SystemConfigDir()}) {
-      if (dir.empty()) {
-        continue;
-      }
-      std::string path = dir;
-      path += '/';
-      path += n;
-      if (IsRegularFile(path)) {
-        return path;
-      }
-    }
+  if (n.find('/') != std::string::npos) return;
+  // Every request looks the file up: the places after the first are put
+  // together only when it is not there.
+  std::string path = "./" + n;
+  if (take(path)) return;
+  for (const std::string& dir : {OwnDirectory(), SystemConfigDir()}) {
+    if (dir.empty()) continue;
+    path = dir;
+    path += '/';
+    path += n;
+    if (take(path)) return;
   }
-  return "";
+}
+
+std::string FindLocalSettingsFile(const std::string& name) {
+  std::string found;
+  ForEachSettingsPlace(name, [&](const std::string& path) {
+    if (!IsRegularFile(path)) return false;
+    found = path;
+    return true;
+  });
+  return found;
 }
 
 std::shared_ptr<const TIniFile> omsIniFile(const std::string& name) {
-  const std::string path = FindLocalSettingsFile(name);
-  if (!path.empty()) {
-    return ReadIniCached(path);
-  }
+  // One look per place: the cache's own stat both finds the file and tells
+  // whether the copy it holds is still that file.
+  std::shared_ptr<const TIniFile> found;
+  ForEachSettingsPlace(name, [&](const std::string& path) {
+    found = ReadIniCachedIfFile(path);
+    return found != nullptr;
+  });
+  if (found) return found;
   return std::make_shared<const TIniFile>(GetINILocation());
 }
 

@@ -85,13 +85,31 @@ HistoryParams WithBoundedWalk(const HistoryParams& request) {
   return p;
 }
 
+// Runs `generate`, writing its failure to the log as the failure of
+// `generator` and setting *failed, instead of letting it end the request. A
+// client that is gone is no failure of the generator: that ends the request
+// as a whole.
+template <typename Generate>
+void RunLoggingFailure(THistData& m, Generate&& generate, const char* generator,
+                       const HistoryParams& p, bool with_interval, bool* failed) {
+  try {
+    generate();
+  } catch (const EClientGone&) {
+    throw;
+  } catch (const std::exception& e) {
+    LogGeneratorFailure(e, generator, p, with_interval);
+    CountStoreError(m, e);
+    *failed = true;
+  }
+}
+
 // Runs the generator of the request's mode. `failed` is set when a
 // generator's failure was caught and logged here; `gave_up` when the daily
 // history failed every attempt (its links stay as its retries left them).
 void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& request,
               ResponseSink& response, bool* failed, bool* gave_up) {
   const HistoryParams p = WithBoundedWalk(request);
-  RecordWriter out(response);
+  RecordWriter out(response, m.RecordBuffer());
   const std::string& mode = p.mode;
   if (mode == "0") {
     GenIntraday(m, p, s, out);
@@ -100,40 +118,31 @@ void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& reque
   } else if (mode == "2") {
     GenDelay(m, p, s, out);
   } else if (mode == "3") {
-    try {
-      if (s.calc_mode != "UW") {
-        GenIntraday(m, p, s, out);
-      } else {
-        GenUWIntraday(m, p, s, out);
-      }
-    } catch (const std::exception& e) {
-      LogGeneratorFailure(e, "DoGenIntraday", p, false);
-      CountStoreError(m, e);
-      *failed = true;
-    }
+    RunLoggingFailure(
+        m, [&] {
+          if (s.calc_mode != "UW") {
+            GenIntraday(m, p, s, out);
+          } else {
+            GenUWIntraday(m, p, s, out);
+          }
+        },
+        "DoGenIntraday", p, false, failed);
   } else if (mode == "4") {
     GenInterval(m, p, s, out);
   } else if (mode == "5") {
     GenFastInterval(m, p, s, out);
   } else if (mode == "6") {
     if (s.db_mode == "PARADOX") {
-      try {
-        GenInterval3(m, p, s, out);
-      } catch (const std::exception& e) {
-        LogGeneratorFailure(e, "GenInterval3", p, true);
-        CountStoreError(m, e);
-        *failed = true;
-      }
+      RunLoggingFailure(m, [&] { GenInterval3(m, p, s, out); }, "GenInterval3", p, true, failed);
     } else {
-      try {
-        LogLine("SQLDB Connected");
-        GenInterval4(m, p, s, out);
-        LogLine("Interval Done");
-      } catch (const std::exception& e) {
-        LogGeneratorFailure(e, "GenInterval4", p, true);
-        CountStoreError(m, e);
-        *failed = true;
-      }
+      RunLoggingFailure(
+          m,
+          [&] {
+            LogLine("SQLDB Connected");
+            GenInterval4(m, p, s, out);
+            LogLine("Interval Done");
+          },
+          "GenInterval4", p, true, failed);
     }
   }
   // Any other mode selects no generator: the body stays empty.
@@ -195,6 +204,11 @@ void HistDatagetHistoryAction(THistData& module, TWebRequest& request, TWebRespo
     // needs it from then on.
     if (module.OrdDB) module.OrdDB->DropIfStale();
     Dispatch(module, settings, params, response, &failed, &gave_up);
+  } catch (const EClientGone&) {
+    // The client hung up: the answer ends at the record that could not be
+    // sent. The store did nothing wrong, so the links are closed as after a
+    // success (back to the engine's pool) and nothing is logged: clients
+    // that stop reading are part of normal service.
   } catch (const std::exception& e) {
     LogLine(LogStamp(Now()) + "Exception: " + Escaped(e) + " when HistDatagetHistoryAction");
     CountStoreError(module, e);

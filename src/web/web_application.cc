@@ -45,32 +45,55 @@ void TWebApplication::SetCacheConnections(bool on) {
 }
 
 TWebModule* TWebApplication::ActivateWebModule() {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (max_connections_ > 0 && active_.size() >= static_cast<size_t>(max_connections_)) {
+  std::unique_lock<std::mutex> guard(lock_);
+  // Modules being made count against the limit: their requests are running.
+  if (max_connections_ > 0 && active_.size() + making_ >= static_cast<size_t>(max_connections_)) {
     throw Exception(kTooManyConnectionsMessage);
   }
-  TWebModule* module = nullptr;
   if (!idle_.empty()) {
-    module = idle_.front();
+    TWebModule* module = idle_.front();
     idle_.pop_front();
-  } else {
-    if (!factory_) throw Exception("No data module class registered");
-    // Room in both lists first, so that nothing below can fail after the
-    // module exists and leave it outside the pool.
-    modules_.reserve(modules_.size() + 1);
-    active_.reserve(active_.size() + 1);
-    std::unique_ptr<TWebModule> made = factory_();
-    if (!made) throw Exception("The data module factory made no module");
-    module = made.get();
-    modules_.push_back(std::move(made));
-    try {
-      module->WebModuleCreate();
-    } catch (...) {
-      // The module keeps what its creation handler set up before failing;
-      // the handler reports its own failures.
-    }
+    active_.push_back(module);
+    return module;
   }
-  active_.push_back(module);
+  if (!factory_) throw Exception("No data module class registered");
+
+  // Making a module logs in to the stores and may download the settings
+  // file, which can take as long as a store takes to answer. It runs outside
+  // the lock, so that one slow store never holds up the requests that take
+  // or return the modules already made; the reserved slot keeps the limit.
+  ++making_;
+  guard.unlock();
+  std::unique_ptr<TWebModule> made;
+  try {
+    // Registered at load, before any request, and never replaced.
+    made = factory_();
+    if (!made) throw Exception("The data module factory made no module");
+  } catch (...) {
+    guard.lock();
+    --making_;
+    throw;
+  }
+  try {
+    made->WebModuleCreate();
+  } catch (...) {
+    // The module keeps what its creation handler set up before failing;
+    // the handler reports its own failures.
+  }
+  TWebModule* const module = made.get();
+  guard.lock();
+  --making_;
+  try {
+    modules_.push_back(std::move(made));  // leaves `made` as it was if it fails
+    active_.push_back(module);
+  } catch (...) {
+    if (!made) {
+      made = std::move(modules_.back());
+      modules_.pop_back();
+    }
+    guard.unlock();  // a module closes its links as it goes: not under the lock
+    throw;
+  }
   return module;
 }
 

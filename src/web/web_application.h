@@ -64,11 +64,15 @@ class TWebApplication {
   const std::string& Title() const { return title_; }
   void SetTitle(std::string title) { title_ = std::move(title); }
 
-  // Takes a module for one request, under the pool's lock:
-  //   - at the limit (limit > 0 and active count >= limit) raises
-  //     Exception(kTooManyConnectionsMessage);
+  // Takes a module for one request:
+  //   - at the limit (limit > 0 and the active modules, with those being
+  //     made, are at least the limit) raises Exception(kTooManyConnectionsMessage);
   //   - else the module idle longest, or a new one from the factory (whose
   //     WebModuleCreate runs at once; what it raises is dropped).
+  // The pool's lock is held only to look at and change the lists: a new
+  // module is made outside it, its place counted against the limit
+  // meanwhile, so a slow creation delays no request that finds an idle
+  // module or returns one. Creations may therefore run at the same time.
   // Raises Exception when no module class is registered, and whatever the
   // factory raises. The caller owns the module's use until it hands it back
   // with DeactivateWebModule.
@@ -99,6 +103,7 @@ class TWebApplication {
   std::vector<std::unique_ptr<TWebModule>> modules_;
   std::vector<TWebModule*> active_;
   std::deque<TWebModule*> idle_;  // front: idle longest
+  size_t making_ = 0;             // modules being made for their requests
 };
 
 }  // namespace morvane

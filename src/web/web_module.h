@@ -20,7 +20,8 @@ class TWebModule {
   TWebModule& operator=(const TWebModule&) = delete;
 
   // The creation handler: runs once, right after the factory has made the
-  // module, under the pool's lock (so creations never overlap). Whatever it
+  // module, on the thread of the request that needed it and outside the
+  // pool's lock: creations of two modules may overlap. Whatever it
   // raises is dropped by the pool and the module serves all the same with
   // what the handler set up before the failure, so an unreachable database
   // at start-up does not make every later request fail in the frame.

@@ -65,14 +65,25 @@ void TWebResponse::SendResponse() {
     if (reason_.empty() || status_code_ <= 0) {
       status = "200 OK";
     } else {
-      status = std::to_string(status_code_) + ' ' + reason_;
+      status = std::to_string(status_code_);
+      status += ' ';
+      status += reason_;
     }
     // Only header lines with a value are sent. "Content:" is always there:
     // it closes the block the way clients of this service have always seen
-    // it, and carries nothing.
+    // it, and carries nothing. Formed in one piece: every request sends it.
     std::string block;
-    if (!content_type_.empty()) block += "Content-Type: " + content_type_ + "\r\n";
-    if (!content_.empty()) block += "Content-Length: " + std::to_string(content_.size()) + "\r\n";
+    block.reserve(64 + content_type_.size());
+    if (!content_type_.empty()) {
+      block += "Content-Type: ";
+      block += content_type_;
+      block += "\r\n";
+    }
+    if (!content_.empty()) {
+      block += "Content-Length: ";
+      block += std::to_string(content_.size());
+      block += "\r\n";
+    }
     block += "Content:\r\n\r\n";
 
     ecb->dwHttpStatusCode = static_cast<uint32_t>(status_code_);
@@ -89,22 +100,28 @@ void TWebResponse::SendResponse() {
 void TWebResponse::SendStream(std::istream& stream) {
   char piece[kMaxWrite];
   while (stream.read(piece, sizeof(piece)) || stream.gcount() > 0) {
-    WriteBytes(piece, static_cast<size_t>(stream.gcount()));
+    if (!WriteBytes(piece, static_cast<size_t>(stream.gcount()))) return;
   }
 }
 
-void TWebResponse::WriteBytes(const char* data, size_t n) {
+bool TWebResponse::WriteBytes(const char* data, size_t n) {
+  if (client_gone_) return false;
   EXTENSION_CONTROL_BLOCK* ecb = request_.ECB();
-  if (ecb->WriteClient == nullptr) return;
+  if (ecb->WriteClient == nullptr) return true;
   while (n > 0) {
     const size_t piece = std::min(n, kMaxWrite);
     auto bytes = static_cast<uint32_t>(piece);
-    // The result is not looked at: a client that has gone away must not stop
-    // the generator half-way, and there is no one to tell.
-    ecb->WriteClient(ecb->ConnID, data, &bytes, HSE_IO_SYNC);
+    // A refused write means the client is gone (the host reports a reset
+    // or hang-up, and refuses every later write of the answer): nothing
+    // more of the answer can reach anyone.
+    if (ecb->WriteClient(ecb->ConnID, data, &bytes, HSE_IO_SYNC) == 0) {
+      client_gone_ = true;
+      return false;
+    }
     data += piece;
     n -= piece;
   }
+  return true;
 }
 
 }  // namespace morvane

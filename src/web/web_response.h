@@ -58,12 +58,13 @@ class TWebResponse final : public ResponseSink {
   void SendResponse();
 
   // Writes the stream from its current position to its end, in pieces of
-  // at most kMaxWrite bytes, each at once.
+  // at most kMaxWrite bytes, each at once; stops when the client is gone.
   void SendStream(std::istream& stream);
 
   // ResponseSink: writes the bytes to the client now, in pieces of at most
-  // kMaxWrite bytes. A failed write is ignored.
-  void WriteBytes(const char* data, size_t n) override;
+  // kMaxWrite bytes. Once the host has refused one piece (the client hung
+  // up), this and every later write return false without calling the host.
+  bool WriteBytes(const char* data, size_t n) override;
 
  private:
   TWebRequest& request_;
@@ -72,6 +73,7 @@ class TWebResponse final : public ResponseSink {
   std::string content_type_ = "text/html";
   std::string content_;
   bool sent_ = false;
+  bool client_gone_ = false;
 };
 
 }  // namespace morvane

@@ -1,7 +1,14 @@
 // The request frame and the history handler over real HTTP against a real
 // morvane-server and its extension library.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <thread>
 #include <vector>
@@ -122,8 +129,8 @@ TEST_F(RequestTest, KeepAliveServesSeveralRequestsOnOneConnection) {
 // settings file is removed once the server has read its pool limit, so every
 // look-up downloads the settings page from the registry's host, a test server
 // that answers each look-up only when the test lets it through. A request
-// that finds every module busy makes one, looking the settings up once under
-// the pool's lock; that look-up is let through, and the request then waits in
+// that finds every module busy makes one, looking the settings up once while
+// it makes it; that look-up is let through, and the request then waits in
 // the handler's own look-up, keeping its module busy. Requests go in one at a
 // time, so the look-ups arrive in a known order and exactly the wanted number
 // of modules is made and held, with no race.
@@ -187,6 +194,92 @@ INSTANTIATE_TEST_SUITE_P(Limits, PoolLimitTest, ::testing::Values(2, 0, -1),
                                   : param_info.param == 0 ? "Zero"
                                                           : "Negative";
                          });
+
+// A store server that takes connections and never says a word: a login to
+// it waits until the test closes the connection.
+class SilentStore {
+ public:
+  SilentStore() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 || listen(fd_, 8) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+      ADD_FAILURE() << "cannot listen on loopback";
+    }
+    port_ = ntohs(a.sin_port);
+  }
+  ~SilentStore() {
+    for (int c : taken_) close(c);
+    close(fd_);
+  }
+  // A PostgreSQL alias for this server, as aliases.ini spells it.
+  std::string Alias(const char* name) const {
+    return std::string("[") + name +
+           "]\nDRIVER=POSTGRES\nCONNINFO=host=127.0.0.1 port=" + std::to_string(port_) +
+           " dbname=none user=none sslmode=disable gssencmode=disable connect_timeout=20\n";
+  }
+  // Waits (up to 10 s) for the next login; its connection, or -1.
+  int Take() {
+    pollfd p{fd_, POLLIN, 0};
+    if (poll(&p, 1, 10000) != 1) return -1;
+    const int c = accept(fd_, nullptr, nullptr);
+    if (c >= 0) taken_.push_back(c);
+    return c;
+  }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+  std::vector<int> taken_;
+};
+
+// Making a module logs in to the order database. While one module is being
+// made against a store that does not answer, a request that finds an idle
+// module is served at once, and the module being made still serves when its
+// login fails at last.
+TEST(PoolCreation, ASlowLoginDelaysNoRequestAnIdleModuleServes) {
+  E2eStore store("MaxConnection=4\n");
+  ServerProcess server(store.dir(), store.env());
+  ASSERT_EQ(HttpGet(server.port(), "/?mode=7").status, 200);  // one module, now idle
+
+  SilentStore silent;
+  WriteFile(store.dir() / "aliases.ini", silent.Alias("HISTDATA") + silent.Alias("omsdata") +
+                                             "[Historical]\nDRIVER=SQLITE\nPATH=historical.db\n"
+                                             "[plrdata]\nDRIVER=SQLITE\nPATH=plrdata.db\n");
+  // The idle module's tick history waits in its login to the tick store.
+  auto busy = std::async(std::launch::async, [&] {
+    return HttpGet(server.port(), "/?symbol=0005&dateStart=2003/3/12&dateOver=2003/3/12");
+  });
+  const int busy_login = silent.Take();
+  ASSERT_GE(busy_login, 0);
+  // Every module busy: this request makes one, which waits in its login.
+  auto making = std::async(std::launch::async, [&] { return HttpGet(server.port(), "/?mode=7"); });
+  const int making_login = silent.Take();
+  ASSERT_GE(making_login, 0);
+
+  // The tick store hangs up: that history fails, its module goes back to the
+  // pool, and the next request takes it, neither waiting for the login.
+  using Clock = std::chrono::steady_clock;
+  const auto hang_up = Clock::now();
+  shutdown(busy_login, SHUT_RDWR);
+  EXPECT_EQ(busy.get().status, 200);
+  const auto returned = Clock::now();
+  const HttpAnswer served = HttpGet(server.port(), "/?symbol=0005&timeOver=10:00");
+  const auto answered = Clock::now();
+  EXPECT_EQ(served.body, "ERROR|Invalid number of parameters.|\r\n");
+  EXPECT_LT(returned - hang_up, std::chrono::milliseconds(100));
+  EXPECT_LT(answered - returned, std::chrono::milliseconds(100));
+
+  shutdown(making_login, SHUT_RDWR);
+  const HttpAnswer made = making.get();
+  EXPECT_EQ(made.status, 200);
+  EXPECT_EQ(made.body, "");
+  EXPECT_NE(store.Log().find("Cannot connect to database "), std::string::npos) << store.Log();
+  EXPECT_EQ(server.Stop(), 0);
+}
 
 TEST(ServerLifecycle, ReadyLineAndCleanStopOnSigterm) {
   E2eStore store;

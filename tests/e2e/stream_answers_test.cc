@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "e2e/answer_fixture.h"
 #include "support/server_process.h"
@@ -18,8 +20,10 @@ namespace {
 
 class StreamAnswers : public AnswerTest {};
 
-// Sends a GET for `target`, reads `n` bytes of the answer and hangs up.
-void ReadSomeAndLeave(int port, const std::string& target, size_t n) {
+// Sends a GET for `target`, reads `n` bytes of the answer and hangs up,
+// with a reset when `reset` (as a client that is killed, or whose network
+// drops, leaves).
+void ReadSomeAndLeave(int port, const std::string& target, size_t n, bool reset = false) {
   const int fd = ConnectLoopback(port);
   ASSERT_GE(fd, 0);
   const std::string request = "GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n";
@@ -30,6 +34,10 @@ void ReadSomeAndLeave(int port, const std::string& target, size_t n) {
     const ssize_t r = recv(fd, got.data() + have, n - have, 0);
     if (r <= 0) break;
     have += static_cast<size_t>(r);
+  }
+  if (reset) {
+    const linger hard{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
   }
   close(fd);
 }
@@ -56,6 +64,20 @@ TEST_P(StreamAnswers, LongHistoryArrivesWholeAndAClientMayLeave) {
   const std::string end = "NOTE|RECORDCOUNT|20000|\r\n";
   ASSERT_GE(a.body.size(), end.size());
   EXPECT_EQ(a.body.substr(a.body.size() - end.size()), end);
+}
+
+// A client that leaves a long history after its first bytes frees the data
+// module within 50 ms: the answer stops at its next record rather than being
+// formed to its end for nobody. With one module in all, the request that
+// follows is served, not refused.
+TEST_P(StreamAnswers, AClientThatLeavesFreesItsModuleAtOnce) {
+  MakeStore("MaxConnection=1\n");
+  // 1,001,000 ticks of product 0005 on one day.
+  ASSERT_EQ(store().Load("demo --days 1 --symbols 1 --ticks-per-day 1100000 --end 2003-03-12"), 0);
+  Serve("2003-03-12 18:00:00");
+  ReadSomeAndLeave(port(), "/?symbol=0005&dateStart=2003/3/12&dateOver=2003/3/12", 4096, true);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(Get("symbol=0005&timeOver=10:00"), "ERROR|Invalid number of parameters.|\r\n");
 }
 
 // A damaged day table: each generator's failure is logged with its call's

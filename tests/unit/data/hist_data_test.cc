@@ -145,7 +145,7 @@ TEST_P(HistDataTest, OrderDatabaseAliasComesFromTheSettings) {
   ASSERT_NE(other.OrdDB, nullptr);
   EXPECT_EQ(other.OrdDB->AliasName(), "orders2");
   EXPECT_TRUE(other.OrdDB->Connected());
-  EXPECT_EQ(DSNSource(), "orders2");
+  EXPECT_EQ(DBInitConfig(*omsIniFile()).source, "orders2");
 }
 
 TEST_P(HistDataTest, FailedPrivateConnectionIsLoggedAndTheModuleStillServes) {

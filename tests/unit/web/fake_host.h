@@ -3,6 +3,7 @@
 #ifndef MORVANE_TESTS_UNIT_WEB_FAKE_HOST_H_
 #define MORVANE_TESTS_UNIT_WEB_FAKE_HOST_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -43,6 +44,10 @@ class FakeHost {
   // Delivers only the first `n` body bytes up front; the rest comes through
   // ReadClient.
   void DeliverOnly(uint32_t n) { ecb_.cbAvailable = n; }
+  // Refuses every WriteClient after the first `n` (a client that hung up).
+  void RefuseWritesAfter(size_t n) { write_limit_ = n; }
+  // WriteClient calls, refused ones included.
+  size_t write_calls() const { return write_calls_; }
   void SetVariable(const std::string& name, std::string value) {
     variables_[name] = std::move(value);
   }
@@ -81,7 +86,9 @@ class FakeHost {
   }
 
   static HSE_BOOL WriteClient(HCONN conn, const void* buffer, uint32_t* bytes, uint32_t) {
-    Self(conn)->writes_.emplace_back(static_cast<const char*>(buffer), *bytes);
+    FakeHost* self = Self(conn);
+    if (++self->write_calls_ > self->write_limit_) return 0;
+    self->writes_.emplace_back(static_cast<const char*>(buffer), *bytes);
     return 1;
   }
 
@@ -114,6 +121,8 @@ class FakeHost {
   std::vector<std::string> writes_;
   int read_calls_ = 0;
   size_t read_offset_ = 0;
+  size_t write_limit_ = SIZE_MAX;
+  size_t write_calls_ = 0;
 };
 
 }  // namespace morvane::testing

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "records/record_writer.h"
 #include "unit/web/fake_host.h"
 #include "web/server_error_page.h"
 #include "web/web_request.h"
@@ -93,6 +94,24 @@ TEST(TWebResponse, WritesGoOutInPiecesOfAtMost8192Bytes) {
   response2.SendStream(stream);
   EXPECT_EQ(streamed.writes().size(), 2u);
   EXPECT_EQ(streamed.body(), big.substr(100));
+}
+
+// Once the host refuses a write (the client hung up), later writes fail
+// without reaching the host, and the record writer raises at the record
+// whose write failed, so that a generator stops there.
+TEST(TWebResponse, AfterARefusedWriteNothingMoreReachesTheHost) {
+  testing::FakeHost host("GET", "");
+  TWebRequest request(host.ecb());
+  TWebResponse response(request);
+  host.RefuseWritesAfter(1);
+  RecordWriter out(response);
+  out.Begin("TICK").Int(0).End();
+  EXPECT_THROW(out.Begin("TICK").Int(1).End(), EClientGone);
+  EXPECT_FALSE(response.Write("more"));
+  EXPECT_FALSE(response.Write(std::string(3 * TWebResponse::kMaxWrite, 'x')));
+  EXPECT_THROW(out.WriteRecordCount(2), EClientGone);
+  EXPECT_EQ(host.write_calls(), 2u);
+  EXPECT_EQ(host.body(), "TICK|0|\r\n");
 }
 
 TEST(ServerErrorPage, EscapesClassAndMessageButNotTheStatusText) {
