@@ -27,11 +27,12 @@ Stats& Process() {
 // message. Only the module's own aliases are looked for, so a label is
 // never made of request text that a message may also carry.
 std::string_view AliasNamedBy(const THistData& module, std::string_view message) {
+  // A module whose private connection could not be opened has none to name.
   const std::string* names[] = {&module.HistDB.AliasName(), &module.HistSQLDB.AliasName(),
                                 &module.PLRDB.AliasName(),
-                                module.OrdDB ? &module.OrdDB->AliasName() : &DSNSource()};
+                                module.OrdDB ? &module.OrdDB->AliasName() : nullptr};
   for (const std::string* name : names) {
-    if (name->empty()) continue;
+    if (name == nullptr || name->empty()) continue;
     const std::string pattern = "alias '" + *name + "'";
     if (message.find(pattern) != std::string_view::npos) return *name;
   }
