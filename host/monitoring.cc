@@ -4,6 +4,7 @@
 
 #include "access_log.h"
 #include "answer.h"
+#include "chart_pages.h"
 #include "extension_handler.h"
 #include "extension_loader.h"
 #include "http_server.h"
@@ -49,6 +50,7 @@ std::unique_ptr<Monitoring> Monitoring::Create(const MonitoringOptions& options,
       if (key == "FileVersion") m->version_ = LabelSafe(value);
     }
     m->AddPages();
+    AddChartPages(m->admin_, extension, handler);
   }
   return m;
 }

@@ -1,5 +1,6 @@
 // What morvane-server shows of itself when asked to: the admin listener
-// (--admin-listen) with /metrics, /healthz and /readyz, the request metrics
+// (--admin-listen) with /metrics, /healthz, /readyz and the chart page
+// (chart_pages.h), the request metrics
 // behind /metrics, the readiness check behind /readyz, and the access log
 // (--access-log). Off unless an option asks for it; the public port is the
 // same either way (every path still goes to the extension).

@@ -268,11 +268,22 @@ typedef struct HSE_EXTENSION_FIGURES {
  *   take as long as connecting to a store does: call it off the request
  *   path. On failure writes a short text naming what failed (zero
  *   terminated, cut to *lpdwSize bytes) and returns zero.
+ * ListProducts: the products the order database lists as valid, in the
+ *   order of their codes, each handed to pfnProduct with its English name
+ *   (an empty text when the daily-bar store has none); both texts are zero
+ *   terminated and valid only during the call. Takes as long as two store
+ *   reads: call it off the request path. On failure calls pfnProduct for
+ *   none, writes a short text naming what failed as CheckReady does and
+ *   returns zero.
  */
+typedef void (*PFN_HSE_LISTED_PRODUCT)(void* pContext, const char* lpszSymbol,
+                                       const char* lpszName);
 typedef struct HSE_EXTENSION_SERVICES {
   uint32_t cbSize; /* set by the extension */
   HSE_BOOL (*GetFigures)(HSE_EXTENSION_FIGURES* pFigures);
   HSE_BOOL (*CheckReady)(char* lpszProblem, uint32_t* lpdwSize);
+  HSE_BOOL (*ListProducts)
+  (PFN_HSE_LISTED_PRODUCT pfnProduct, void* pContext, char* lpszProblem, uint32_t* lpdwSize);
 } HSE_EXTENSION_SERVICES;
 
 /*

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "data/connection_pool.h"
+#include "data/product_list.h"
 #include "data/store_check.h"
 #include "support/log.h"
 #include "web/extension_stats.h"
@@ -35,20 +36,35 @@ HSE_BOOL GetFigures(HSE_EXTENSION_FIGURES* figures) {
   return 1;
 }
 
-HSE_BOOL CheckReady(char* problem, uint32_t* size) {
-  const StoreCheck check = CheckStores();
-  if (check.ready) return 1;
+void PutProblem(const std::string& text, char* problem, uint32_t* size) {
   if (problem != nullptr && size != nullptr && *size > 0) {
-    const size_t n = std::min<size_t>(check.problem.size(), *size - 1);
-    std::memcpy(problem, check.problem.data(), n);
+    const size_t n = std::min<size_t>(text.size(), *size - 1);
+    std::memcpy(problem, text.data(), n);
     problem[n] = '\0';
     *size = static_cast<uint32_t>(n + 1);
   }
+}
+
+HSE_BOOL CheckReady(char* problem, uint32_t* size) {
+  const StoreCheck check = CheckStores();
+  if (check.ready) return 1;
+  PutProblem(check.problem, problem, size);
   return 0;
 }
 
+HSE_BOOL ListProducts(PFN_HSE_LISTED_PRODUCT each, void* context, char* problem, uint32_t* size) {
+  if (each == nullptr) return 0;
+  const ProductList list = ListValidProducts();
+  if (!list.ok) {
+    PutProblem(list.problem, problem, size);
+    return 0;
+  }
+  for (const ListedProduct& p : list.products) each(context, p.symbol.c_str(), p.name.c_str());
+  return 1;
+}
+
 constexpr HSE_EXTENSION_SERVICES kServices = {sizeof(HSE_EXTENSION_SERVICES), &GetFigures,
-                                              &CheckReady};
+                                              &CheckReady, &ListProducts};
 
 }  // namespace
 

@@ -1,6 +1,7 @@
 // The services the extension offers a host that asks for them in
 // GetExtensionVersion (HSE_VERSION_INFO_EX in extension_abi.h): its
-// process-wide figures and the readiness check (data/store_check.h).
+// process-wide figures, the readiness check (data/store_check.h) and the
+// list of valid products (data/product_list.h).
 #ifndef MORVANE_WEB_EXTENSION_SERVICES_H_
 #define MORVANE_WEB_EXTENSION_SERVICES_H_
 

@@ -15,6 +15,8 @@
 #include "access_log.h"
 #include "admin_handler.h"
 #include "answer.h"
+#include "chart_pages.h"
+#include "extension_loader.h"
 #include "request_metrics.h"
 
 namespace morvane::host {
@@ -192,6 +194,58 @@ TEST(AdminHandler, RoutesByExactPathAndMethod) {
     EXPECT_TRUE(answer.Ended());
     EXPECT_EQ(sender.wire.substr(0, std::string_view(c.wire).size()), c.wire) << c.path;
   }
+}
+
+// The chart's paths: the page's files built in and served without a turn;
+// the product list and the data with one, the data through the public
+// port's handler with the request as it came.
+TEST(ChartPages, FilesBuiltInDataThroughTheHandler) {
+  class Recorder final : public RequestHandler {
+   public:
+    bool NeedsTurn(const HttpRequest&) const override { return true; }
+    void Handle(const HttpRequest& request, Answer& answer) override {
+      seen = request.query;
+      answer.Begin(ResponseHead{});
+      answer.Write("TICK|0|", 7);
+      answer.End(true);
+    }
+    std::string seen;
+  } handler;
+  const ExtensionLoader none;  // offers no services
+  AdminHandler admin;
+  AddChartPages(admin, none, handler);
+  const struct {
+    const char* path;
+    bool needs_turn;
+    const char* head;  // the start of the answer's head
+    const char* body;  // in its body
+  } cases[] = {
+      {"/chart", false, "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n",
+       "<!DOCTYPE html>"},
+      {"/chart/chart.js", false, "HTTP/1.1 200 OK\r\nContent-Type: text/javascript",
+       "// The chart"},
+      {"/chart/uPlot.min.js", false, "HTTP/1.1 200 OK\r\n",
+       "/*! https://github.com/leeoniya/uPlot (v1.6.32) */"},
+      {"/chart/symbols", true, "HTTP/1.1 503 Service Unavailable\r\n",
+       "This extension does not list its products."},
+      {"/chart/data", true, "HTTP/1.1 200 OK\r\n", "TICK|0|"},
+  };
+  for (const auto& c : cases) {
+    HttpRequest request;
+    request.method = "GET";
+    request.path = c.path;
+    request.query = "symbol=0005&mode=4";
+    StringSender sender;
+    Answer answer(request, sender, {});
+    EXPECT_EQ(admin.NeedsTurn(request), c.needs_turn) << c.path;
+    admin.Handle(request, answer);
+    const size_t end = sender.wire.find("\r\n\r\n");
+    ASSERT_NE(end, std::string::npos) << c.path;
+    EXPECT_TRUE(sender.wire.starts_with(c.head)) << sender.wire.substr(0, end);
+    // (The data's body is chunked: its text comes after the chunk's size.)
+    EXPECT_NE(sender.wire.find(c.body, end + 4), std::string::npos) << c.path;
+  }
+  EXPECT_EQ(handler.seen, "symbol=0005&mode=4");
 }
 
 }  // namespace
