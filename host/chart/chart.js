@@ -160,7 +160,7 @@
     const what = form.kind === '5' ? form.length + '-minute bars' : form.length + '-second bars';
     const range = form.from === form.to ? form.from : form.from + ' to ' + form.to;
     if (a.time.length === 0) {
-      const said = a.errors.length ? ' (the server said: ' + a.errors.join(' ') + ')' : '';
+      const said = a.errors.length ? ' (the server said: ' + a.errors.join('; ') + ')' : '';
       const invalid = a.errors.find((e) => e.startsWith('Invalid'));
       showMessage(invalid ? 'The request was refused: ' + a.errors.join(' ')
                           : 'No data: ' + form.symbol + name + ' has no ' + what + ' on ' + range + said + '.', false);
