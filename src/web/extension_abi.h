@@ -278,12 +278,13 @@ typedef struct HSE_EXTENSION_FIGURES {
  */
 typedef void (*PFN_HSE_LISTED_PRODUCT)(void* pContext, const char* lpszSymbol,
                                        const char* lpszName);
+typedef HSE_BOOL (*PFN_HSE_LIST_PRODUCTS)(PFN_HSE_LISTED_PRODUCT pfnProduct, void* pContext,
+                                          char* lpszProblem, uint32_t* lpdwSize);
 typedef struct HSE_EXTENSION_SERVICES {
   uint32_t cbSize; /* set by the extension */
   HSE_BOOL (*GetFigures)(HSE_EXTENSION_FIGURES* pFigures);
   HSE_BOOL (*CheckReady)(char* lpszProblem, uint32_t* lpdwSize);
-  HSE_BOOL (*ListProducts)
-  (PFN_HSE_LISTED_PRODUCT pfnProduct, void* pContext, char* lpszProblem, uint32_t* lpdwSize);
+  PFN_HSE_LIST_PRODUCTS ListProducts;
 } HSE_EXTENSION_SERVICES;
 
 /*
