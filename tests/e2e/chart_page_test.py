@@ -211,9 +211,10 @@ def main():
         if server is not None:
             server.send_signal(signal.SIGTERM)
             try:
-                server.wait(timeout=30)
+                check(server.wait(timeout=30) == 0, "morvane-server exited %s" % server.returncode)
             except subprocess.TimeoutExpired:
                 server.kill()
+                failures.append("morvane-server did not stop")
         shutil.rmtree(work, ignore_errors=True)
     for f in failures:
         print("FAIL:", f)
