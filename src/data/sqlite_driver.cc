@@ -14,6 +14,7 @@
 #include "data/sqlite_cursor.h"
 #include "data/store_text.h"
 #include "support/ascii_text.h"
+#include "support/file_watch.h"
 
 namespace morvane::db {
 namespace {
@@ -178,10 +179,15 @@ class SqliteConnection : public Connection {
   }
 
   // Whether `db` is still the file at its path, looked at once per use of
-  // the link.
+  // the link, and then only when the file watch cannot vouch for it.
   bool Current(Db& db) {
     if (db.checked_in_use == use_) return true;
-    if (!SameFile(db)) return false;
+    FileWatch& watch = ProcessFileWatch();
+    if (!watch.Unchanged(db.watch_mark)) {
+      const uint64_t mark = watch.Mark(db.file, FileWatch::kIdentity);
+      if (!SameFile(db)) return false;
+      db.watch_mark = mark;
+    }
     db.checked_in_use = use_;
     return true;
   }
@@ -190,6 +196,7 @@ class SqliteConnection : public Connection {
     auto db = std::make_shared<Db>();
     db->checked_in_use = use_;
     db->file = file.string();
+    db->watch_mark = ProcessFileWatch().Mark(db->file, FileWatch::kIdentity);
     const int flags = (read_only_ ? SQLITE_OPEN_READONLY
                                   : SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0)) |
                       SQLITE_OPEN_NOMUTEX;

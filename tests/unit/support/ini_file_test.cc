@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "support/file_watch.h"
 #include "support/ini_file_cache.h"
 
 #include "support/test_env.h"
@@ -191,6 +192,56 @@ TEST(IniFileCache, KeptWhileTheFileStaysAsItWas) {
   EXPECT_EQ(mode(oms), "");
   WriteFile(oms, "[MORVANE]\nCalcMode=UW\n");
   EXPECT_EQ(mode(oms), "UW");
+  // The same within requests: a change complete before a request starts is
+  // seen by it, however the kept parse was vouched for.
+  ASSERT_EQ(set_mtime(oms, old), 0);
+  {
+    const RequestScope request;
+    EXPECT_EQ(mode(oms), "UW");
+  }
+  WriteFile(oms, "[MORVANE]\nCalcMode=DC\n");
+  ASSERT_EQ(set_mtime(oms, old), 0);
+  {
+    const RequestScope request;
+    EXPECT_EQ(mode(oms), "DC");
+  }
+  std::filesystem::remove(oms);
+  {
+    const RequestScope request;
+    EXPECT_EQ(mode(oms), "");
+  }
+}
+
+// What the file watch vouches for, by the kind of change. A symbolic link
+// on the way is never watched; a directory on the way renamed stops the
+// watch for good (marks are 0 from then on, and the caller looks every
+// time).
+TEST(FileWatch, AChangeCompleteBeforeTheQuestionIsSeen) {
+  TempDir dir;
+  FileWatch& watch = ProcessFileWatch();
+  std::filesystem::create_directories(dir / "sub");
+  const auto file = dir / "sub" / "a.ini";
+  WriteFile(file, "x");
+  const std::string path = file.string();
+  uint64_t content = watch.Mark(path, FileWatch::kContent);
+  uint64_t identity = watch.Mark(path, FileWatch::kIdentity);
+  if (content == 0) GTEST_SKIP() << "no file watch on this system";
+  EXPECT_TRUE(watch.Unchanged(content));
+  WriteFile(dir / "sub" / "other.ini", "y");  // another name
+  EXPECT_TRUE(watch.Unchanged(content));
+  WriteFile(file, "z");  // written in place: the contents, not the identity
+  EXPECT_FALSE(watch.Unchanged(content));
+  content = watch.Mark(path, FileWatch::kContent);
+  identity = watch.Mark(path, FileWatch::kIdentity);
+  EXPECT_TRUE(watch.Unchanged(identity));
+  std::filesystem::rename(dir / "sub" / "other.ini", file);
+  EXPECT_FALSE(watch.Unchanged(identity));
+  std::filesystem::create_directory_symlink(dir / "sub", dir / "link");
+  EXPECT_EQ(watch.Mark((dir / "link" / "a.ini").string(), FileWatch::kIdentity), 0u);
+  identity = watch.Mark(path, FileWatch::kIdentity);
+  std::filesystem::rename(dir / "sub", dir / "moved");
+  EXPECT_FALSE(watch.Unchanged(identity));
+  EXPECT_EQ(watch.Mark(path, FileWatch::kIdentity), 0u);
 }
 
 }  // namespace
