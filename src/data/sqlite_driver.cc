@@ -12,6 +12,7 @@
 
 #include "data/sql_params.h"
 #include "data/sqlite_cursor.h"
+#include "data/sqlite_watched_vfs.h"
 #include "data/store_text.h"
 #include "support/ascii_text.h"
 #include "support/file_watch.h"
@@ -200,7 +201,7 @@ class SqliteConnection : public Connection {
     const int flags = (read_only_ ? SQLITE_OPEN_READONLY
                                   : SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0)) |
                       SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(db->file.c_str(), &db->handle, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(db->file.c_str(), &db->handle, flags, WatchedVfsName()) != SQLITE_OK) {
       Fail(alias_.name, db->handle, "Cannot open database file " + db->file);
     }
     struct stat st {};

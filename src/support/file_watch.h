@@ -50,6 +50,10 @@ class FileWatch {
   virtual ~FileWatch() = default;
   virtual uint64_t Mark(const std::string& path, Interest interest) = 0;
   virtual bool Unchanged(uint64_t mark) = 0;
+  // As Unchanged, but as of this call even within a RequestScope: for
+  // questions whose answer must be that of the moment (whether a crashed
+  // writer left its journal beside a store file).
+  virtual bool UnchangedNow(uint64_t mark) = 0;
   // Takes in what the system reported so far (RequestScope's start).
   virtual void Refresh() = 0;
 };

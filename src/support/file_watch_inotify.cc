@@ -48,8 +48,13 @@ class InotifyWatch final : public FileWatch {
   bool Unchanged(uint64_t mark) override {
     if (mark == 0) return false;
     if (t_scope_depth == 0) Refresh();
-    return !off_.load(std::memory_order_acquire) &&
-           generation_.load(std::memory_order_acquire) == mark;
+    return Current(mark);
+  }
+
+  bool UnchangedNow(uint64_t mark) override {
+    if (mark == 0) return false;
+    Refresh();
+    return Current(mark);
   }
 
   void Refresh() override {
@@ -171,6 +176,11 @@ class InotifyWatch final : public FileWatch {
     const auto file = dir->second.files.find(name);
     if (file == dir->second.files.end()) return false;
     return (e.mask & kNameEvents) != 0 || file->second == kContent;
+  }
+
+  bool Current(uint64_t mark) const {
+    return !off_.load(std::memory_order_acquire) &&
+           generation_.load(std::memory_order_acquire) == mark;
   }
 
   void TurnOff() { off_.store(true, std::memory_order_release); }
