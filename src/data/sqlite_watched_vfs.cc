@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -14,12 +15,19 @@ namespace {
 
 constexpr const char* kName = "morvane-watched";
 
+// Looked up by SQLite's own text: the question comes four times a request,
+// and forming a string for it cost more than the rest of the answer.
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>()(s); }
+};
+
 // Names found missing, with the watch's mark taken before the look.
 struct Missing {
   // A bound on what a walk over many day files can make it hold.
   static constexpr size_t kMaxEntries = 4096;
   std::mutex mu;
-  std::unordered_map<std::string, uint64_t> marks;
+  std::unordered_map<std::string, uint64_t, NameHash, std::equal_to<>> marks;
 };
 
 Missing& TheMissing() {
@@ -48,7 +56,7 @@ int Access(sqlite3_vfs* /*self*/, const char* path, int flags, int* out) {
   uint64_t mark = 0;
   {
     std::lock_guard lock(missing.mu);
-    if (const auto it = missing.marks.find(std::string(name)); it != missing.marks.end()) {
+    if (const auto it = missing.marks.find(name); it != missing.marks.end()) {
       mark = it->second;
     }
   }
@@ -62,8 +70,8 @@ int Access(sqlite3_vfs* /*self*/, const char* path, int flags, int* out) {
   if (rc == SQLITE_OK && *out == 0 && mark != 0) {
     if (missing.marks.size() >= Missing::kMaxEntries) missing.marks.clear();
     missing.marks[std::string(name)] = mark;
-  } else {
-    missing.marks.erase(std::string(name));
+  } else if (const auto it = missing.marks.find(name); it != missing.marks.end()) {
+    missing.marks.erase(it);
   }
   return rc;
 }
