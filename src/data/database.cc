@@ -75,12 +75,12 @@ void TDatabase::Connect(bool by_data_set) {
     key_read_only_ = read_only_;
     key_create_ = create_store_;
   }
-  link_ = ConnectionPool::Process().Take(*pool_key_, alias_);
+  if (!fresh_link_) link_ = ConnectionPool::Process().Take(*pool_key_, alias_);
   if (!link_) {
     link_ = alias->driver == DriverKind::kSqlite
                 ? OpenSqliteConnection(*alias, read_only_, create_store_)
                 : OpenPostgresConnection(*alias, login, read_only_);
-    ConnectionPool::Process().CountOpened(alias_);
+    if (!fresh_link_) ConnectionPool::Process().CountOpened(alias_);
   }
   opened_by_data_set_ = by_data_set;
 }
@@ -95,7 +95,11 @@ void TDatabase::CloseDataSets() {
 
 void TDatabase::Close() {
   CloseDataSets();
-  if (link_) ConnectionPool::Process().Give(pool_key_, alias_, std::move(link_));
+  if (fresh_link_) {
+    link_.reset();
+  } else if (link_) {
+    ConnectionPool::Process().Give(pool_key_, alias_, std::move(link_));
+  }
 }
 
 void TDatabase::Discard() {
@@ -177,7 +181,11 @@ void TDatabase::DataSetClosed() {
                                     [](const TDataSet* ds) { return ds->Active(); });
   if (!any_open) {
     for (TDataSet* ds : data_sets_) ds->ReleaseStatements();
-    ConnectionPool::Process().Give(pool_key_, alias_, std::move(link_));
+    if (fresh_link_) {
+      link_.reset();
+    } else {
+      ConnectionPool::Process().Give(pool_key_, alias_, std::move(link_));
+    }
   }
 }
 

@@ -243,6 +243,11 @@ class TDatabase {
   // stores; a server only ever opens stores that exist).
   void SetCreateStore(bool on) { create_store_ = on; }
   bool CreateStore() const { return create_store_; }
+  // On: Open makes a link of its own, neither taken from the process's pool
+  // of kept links nor given back to it nor counted there, and Close drops
+  // it. For a check of whether the store can be opened now, which a kept
+  // link cannot tell: it looks at its files only when a request reaches them.
+  void SetFreshLink(bool on) { fresh_link_ = on; }
 
   // Connects (no-op when connected): looks the alias up in the alias file
   // afresh and logs in. Raises EDatabaseError naming the alias.
@@ -298,6 +303,7 @@ class TDatabase {
   bool keep_connection_ = true;
   bool read_only_ = false;
   bool create_store_ = false;
+  bool fresh_link_ = false;
   bool opened_by_data_set_ = false;
   std::vector<TDataSet*> data_sets_;
   std::unique_ptr<Connection> link_;

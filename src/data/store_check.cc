@@ -88,6 +88,7 @@ StoreCheck CheckStores() {
       store.SetDatabaseName("ReadinessCheck");
       store.SetReadOnly(use.read_only);
       store.Params() = use.login;
+      store.SetFreshLink(true);
       try {
         store.Open();
         store.Close();

@@ -120,7 +120,8 @@ void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& reque
     GenDelay(m, p, s, out);
   } else if (mode == "3") {
     RunLoggingFailure(
-        m, [&] {
+        m,
+        [&] {
           if (s.calc_mode != "UW") {
             GenIntraday(m, p, s, out);
           } else {
@@ -134,7 +135,8 @@ void Dispatch(THistData& m, const RequestSettings& s, const HistoryParams& reque
     GenFastInterval(m, p, s, out);
   } else if (mode == "6") {
     if (s.db_mode == "PARADOX") {
-      RunLoggingFailure(m, [&] { GenInterval3(m, p, s, out); }, "GenInterval3", p, true, failed);
+      RunLoggingFailure(
+          m, [&] { GenInterval3(m, p, s, out); }, "GenInterval3", p, true, failed);
     } else {
       RunLoggingFailure(
           m,
