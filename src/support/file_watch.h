@@ -22,7 +22,8 @@
 // false when such a change was complete before the call; it may also be
 // false without one (then the caller merely looks again). A path that cannot
 // be watched (the system refuses, a symbolic link on its way, a directory
-// that does not exist) gets mark 0, which is never Unchanged: the caller
+// that does not exist, a file system that other hosts change too, such as
+// NFS) gets mark 0, which is never Unchanged: the caller
 // looks every time, as without a watch. After an event the watch cannot
 // account for (its queue overflowed, a directory on the way was renamed or
 // removed) it stops for good, and every path is looked at every time.

@@ -2,6 +2,7 @@
 // directory of each watched path and on every directory on the way to it.
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,6 +26,26 @@ constexpr uint32_t kSelfEvents = IN_DELETE_SELF | IN_MOVE_SELF;
 constexpr uint32_t kWatchMask = kNameEvents | kContentEvents | kSelfEvents | IN_ONLYDIR;
 
 thread_local int t_scope_depth = 0;
+
+// File systems whose changes all pass through this kernel, so that inotify
+// sees every one of them. On a network file system another host's changes
+// would go unseen: paths there are looked at every time.
+bool LocalFileSystem(const std::string& dir) {
+  struct statfs fs {};
+  if (::statfs(dir.c_str(), &fs) != 0) return false;
+  switch (static_cast<unsigned long>(fs.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x58465342:  // xfs
+    case 0x9123683E:  // btrfs
+    case 0x01021994:  // tmpfs
+    case 0x794C7630:  // overlayfs
+    case 0x2FC12FC1:  // zfs
+    case 0xF2F52010:  // f2fs
+      return true;
+    default:
+      return false;
+  }
+}
 
 class InotifyWatch final : public FileWatch {
  public:
@@ -106,6 +127,12 @@ class InotifyWatch final : public FileWatch {
       if (::lstat(path.substr(0, slash).c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
     }
     if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return false;
+    const size_t last_slash = path.rfind('/');
+    if (!LocalFileSystem(last_slash == std::string::npos ? std::string(".")
+                         : last_slash == 0               ? std::string("/")
+                                                         : path.substr(0, last_slash))) {
+      return false;
+    }
     std::string_view rest = path;
     std::string name;
     bool last = true;
