@@ -6,9 +6,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "support/file_watch.h"
 #include "support/ini_file_cache.h"
@@ -236,6 +238,34 @@ TEST(FileWatch, AChangeCompleteBeforeTheQuestionIsSeen) {
   EXPECT_TRUE(watch.Unchanged(identity));
   std::filesystem::rename(dir / "sub" / "other.ini", file);
   EXPECT_FALSE(watch.Unchanged(identity));
+  // Threads asking at once: one of them may drain the event of a change
+  // another asks about; whoever asks after the change is complete is told.
+  {
+    constexpr uint64_t kChanges = 300;
+    std::vector<uint64_t> marks(kChanges);
+    std::atomic<uint64_t> state{0};  // change number << 1 | whether complete
+    std::atomic<bool> stop{false};
+    std::atomic<int> missed{0};
+    std::vector<std::thread> askers;
+    for (int t = 0; t < 3; ++t) {
+      askers.emplace_back([&] {
+        while (!stop.load()) {
+          const uint64_t now = state.load();
+          if ((now & 1) != 0 && watch.Unchanged(marks[now >> 1])) ++missed;
+        }
+      });
+    }
+    for (uint64_t i = 0; i < kChanges; ++i) {
+      marks[i] = watch.Mark(path, FileWatch::kIdentity);
+      state.store(i << 1);
+      WriteFile(dir / "sub" / "other.ini", "y");
+      std::filesystem::rename(dir / "sub" / "other.ini", file);
+      state.store(i << 1 | 1);
+    }
+    stop = true;
+    for (std::thread& t : askers) t.join();
+    EXPECT_EQ(missed.load(), 0);
+  }
   std::filesystem::create_directory_symlink(dir / "sub", dir / "link");
   EXPECT_EQ(watch.Mark((dir / "link" / "a.ini").string(), FileWatch::kIdentity), 0u);
   identity = watch.Mark(path, FileWatch::kIdentity);
