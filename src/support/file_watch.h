@@ -25,8 +25,9 @@
 // that does not exist, a file system that other hosts change too, such as
 // NFS) gets mark 0, which is never Unchanged: the caller
 // looks every time, as without a watch. After an event the watch cannot
-// account for (its queue overflowed, a directory on the way was renamed or
-// removed) it stops for good, and every path is looked at every time.
+// account for (its queue overflowed, a directory on the way was renamed,
+// removed or replaced) every mark of the paths concerned is stale, and their
+// next Mark watches them afresh.
 //
 // Within a RequestScope on the calling thread, Unchanged answers as of the
 // scope's start (one look at the system per request, not per file): a change

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "support/file_watch.h"
 
@@ -55,7 +56,7 @@ class InotifyWatch final : public FileWatch {
   }
 
   uint64_t Mark(const std::string& path, Interest interest) override {
-    if (fd_ < 0 || off_.load(std::memory_order_acquire)) return 0;
+    if (fd_ < 0) return 0;
     const uint64_t mark = generation_.load(std::memory_order_acquire);
     {
       std::shared_lock lock(mu_);
@@ -81,7 +82,13 @@ class InotifyWatch final : public FileWatch {
   void Refresh() override {
     if (fd_ < 0) return;
     polling_.fetch_add(1, std::memory_order_acq_rel);
-    const bool changed = Drain();
+    Stale stale;
+    const bool changed = Drain(&stale);
+    // The paths whose watches no longer stand for them are watched afresh
+    // at their next Mark; they must be let go before the generation moves,
+    // or a Mark in between would hand out the new generation on the old
+    // watches.
+    if (stale.all || !stale.dirs.empty()) Forget(stale);
     if (changed) generation_.fetch_add(1, std::memory_order_acq_rel);
     // Another thread may be holding an event it read but has not counted
     // yet; this caller must not take the generation as current meanwhile.
@@ -91,6 +98,12 @@ class InotifyWatch final : public FileWatch {
   }
 
  private:
+  // Watches that no longer stand for the paths they were added for.
+  struct Stale {
+    bool all = false;       // events were lost
+    std::vector<int> dirs;  // by watch descriptor
+  };
+
   // What a watched directory's names mean to its watchers.
   struct Names {
     std::unordered_map<std::string, Interest> files;  // paths' last names
@@ -152,6 +165,7 @@ class InotifyWatch final : public FileWatch {
         const int wd = ::inotify_add_watch(fd_, dir.c_str(), kWatchMask);
         if (wd < 0) return false;
         Names& n = dirs_[wd];
+        dependents_[wd].insert(path);
         if (last) {
           auto [it, added] = n.files.emplace(name, interest);
           if (!added && it->second < interest) it->second = interest;
@@ -167,7 +181,7 @@ class InotifyWatch final : public FileWatch {
   }
 
   // Reads every event queued; true when one concerns a watched name.
-  bool Drain() {
+  bool Drain(Stale* stale) {
     alignas(inotify_event) char buf[4096];
     bool changed = false;
     while (true) {
@@ -178,39 +192,53 @@ class InotifyWatch final : public FileWatch {
       for (ssize_t i = 0; i < n;) {
         const auto* e = reinterpret_cast<const inotify_event*>(buf + i);
         i += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
-        if (Concerns(*e)) changed = true;
+        if (Concerns(*e, stale)) changed = true;
       }
     }
     return changed;
   }
 
-  bool Concerns(const inotify_event& e) {
-    // Lost events, or a watched directory gone from its place: the watches
-    // no longer stand for the paths.
-    if ((e.mask & (IN_Q_OVERFLOW | IN_IGNORED | IN_UNMOUNT | kSelfEvents)) != 0) {
-      TurnOff();
+  bool Concerns(const inotify_event& e, Stale* stale) {
+    // Lost events, or a watched directory gone from its place, or another
+    // put in the place of one on the way: the watches no longer stand for
+    // the paths through them.
+    if ((e.mask & IN_Q_OVERFLOW) != 0) {
+      stale->all = true;
+      return true;
+    }
+    if ((e.mask & (IN_IGNORED | IN_UNMOUNT | kSelfEvents)) != 0) {
+      stale->dirs.push_back(e.wd);
       return true;
     }
     if (e.len == 0) return true;  // the directory's own attributes
     const auto dir = dirs_.find(e.wd);
     if (dir == dirs_.end()) return false;
     const std::string name(e.name);
-    if (dir->second.way.contains(name) && (e.mask & kNameEvents) != 0) {
-      TurnOff();
+    if (dir->second.way.contains(name)) {
+      if ((e.mask & kNameEvents) != 0) stale->dirs.push_back(e.wd);
       return true;
     }
-    if (dir->second.way.contains(name)) return true;
     const auto file = dir->second.files.find(name);
     if (file == dir->second.files.end()) return false;
     return (e.mask & kNameEvents) != 0 || file->second == kContent;
   }
 
-  bool Current(uint64_t mark) const {
-    return !off_.load(std::memory_order_acquire) &&
-           generation_.load(std::memory_order_acquire) == mark;
-  }
+  bool Current(uint64_t mark) const { return generation_.load(std::memory_order_acquire) == mark; }
 
-  void TurnOff() { off_.store(true, std::memory_order_release); }
+  void Forget(const Stale& stale) {
+    std::unique_lock lock(mu_);
+    if (stale.all) {
+      paths_.clear();
+      dependents_.clear();
+      return;
+    }
+    for (const int wd : stale.dirs) {
+      const auto it = dependents_.find(wd);
+      if (it == dependents_.end()) continue;
+      for (const std::string& path : it->second) paths_.erase(path);
+      dependents_.erase(it);
+    }
+  }
 
   // A bound on what a caller asking for ever new paths can make it hold.
   static constexpr size_t kMaxPaths = 4096;
@@ -218,9 +246,9 @@ class InotifyWatch final : public FileWatch {
   const int fd_;
   std::atomic<uint64_t> generation_{1};
   std::atomic<int> polling_{0};
-  std::atomic<bool> off_{false};
   std::shared_mutex mu_;  // guards the maps
   std::unordered_map<int, Names> dirs_;
+  std::unordered_map<int, std::unordered_set<std::string>> dependents_;  // paths by watch
   std::unordered_map<std::string, Interest> paths_;
   std::unordered_set<std::string> unwatchable_;
 };

@@ -215,12 +215,12 @@ TEST(IniFileCache, KeptWhileTheFileStaysAsItWas) {
 }
 
 // What the file watch vouches for, by the kind of change. A symbolic link
-// on the way is never watched; a directory on the way renamed stops the
-// watch for good (marks are 0 from then on, and the caller looks every
-// time).
+// on the way is never watched; a directory on the way replaced makes the
+// path's marks stale, and it is watched afresh.
 TEST(FileWatch, AChangeCompleteBeforeTheQuestionIsSeen) {
   TempDir dir;
   FileWatch& watch = ProcessFileWatch();
+  watch.Refresh();  // what earlier tests left (their directories going)
   std::filesystem::create_directories(dir / "sub");
   const auto file = dir / "sub" / "a.ini";
   WriteFile(file, "x");
@@ -268,10 +268,19 @@ TEST(FileWatch, AChangeCompleteBeforeTheQuestionIsSeen) {
   }
   std::filesystem::create_directory_symlink(dir / "sub", dir / "link");
   EXPECT_EQ(watch.Mark((dir / "link" / "a.ini").string(), FileWatch::kIdentity), 0u);
+  // A directory on the way moved away and another put in its place: the
+  // path is watched afresh, in the new directory.
   identity = watch.Mark(path, FileWatch::kIdentity);
   std::filesystem::rename(dir / "sub", dir / "moved");
+  std::filesystem::create_directories(dir / "sub");
+  WriteFile(file, "new");
   EXPECT_FALSE(watch.Unchanged(identity));
-  EXPECT_EQ(watch.Mark(path, FileWatch::kIdentity), 0u);
+  identity = watch.Mark(path, FileWatch::kIdentity);
+  EXPECT_TRUE(watch.Unchanged(identity));
+  WriteFile(dir / "moved" / "a.ini", "old");  // no longer on the way
+  WriteFile(dir / "sub" / "other.ini", "y");
+  std::filesystem::rename(dir / "sub" / "other.ini", file);
+  EXPECT_FALSE(watch.Unchanged(identity));
 }
 
 }  // namespace
