@@ -16,7 +16,7 @@
 // ($MORVANE_SYSCONFDIR, else /etc/morvane). Unlike the settings file, an alias
 // file is never downloaded. Every lookup sees the file as it is then (it is
 // parsed again whenever it changed: ini_file_cache.h), so an edited file takes
-// effect at the next connect.
+// effect at the next connect (within a request, the next request's).
 #ifndef MORVANE_DATA_ALIAS_FILE_H_
 #define MORVANE_DATA_ALIAS_FILE_H_
 
@@ -46,7 +46,8 @@ AliasConfig LookUpAlias(const std::string& name);
 // The same, as kept from an earlier look-up while the alias file is
 // unchanged: the same object for as long as it holds, so a caller may keep
 // what it worked out from it while the pointer stays the same. Costs one
-// stat of the alias file when nothing changed. Safe for concurrent use.
+// stat of the alias file when nothing changed, none while the file watch
+// vouches for it (ini_file_cache.h). Safe for concurrent use.
 std::shared_ptr<const AliasConfig> LookUpAliasKept(const std::string& name);
 
 }  // namespace morvane::db

@@ -56,6 +56,9 @@ struct Db {
   // The use of the link (see SqliteConnection::Revalidate) in which the file
   // was last found to be still the one at its path.
   uint64_t checked_in_use = 0;
+  // FileWatch's mark taken before the file was last found at its path; 0:
+  // the path is looked at at every use.
+  uint64_t watch_mark = 0;
   // The use of the link in which a reader last held back for a writer.
   uint64_t yielded_in_use = 0;
   bool in_tx = false;

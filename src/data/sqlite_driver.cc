@@ -12,8 +12,10 @@
 
 #include "data/sql_params.h"
 #include "data/sqlite_cursor.h"
+#include "data/sqlite_watched_vfs.h"
 #include "data/store_text.h"
 #include "support/ascii_text.h"
+#include "support/file_watch.h"
 
 namespace morvane::db {
 namespace {
@@ -178,10 +180,15 @@ class SqliteConnection : public Connection {
   }
 
   // Whether `db` is still the file at its path, looked at once per use of
-  // the link.
+  // the link, and then only when the file watch cannot vouch for it.
   bool Current(Db& db) {
     if (db.checked_in_use == use_) return true;
-    if (!SameFile(db)) return false;
+    FileWatch& watch = ProcessFileWatch();
+    if (!watch.Unchanged(db.watch_mark)) {
+      const uint64_t mark = watch.Mark(db.file, FileWatch::kIdentity);
+      if (!SameFile(db)) return false;
+      db.watch_mark = mark;
+    }
     db.checked_in_use = use_;
     return true;
   }
@@ -190,10 +197,11 @@ class SqliteConnection : public Connection {
     auto db = std::make_shared<Db>();
     db->checked_in_use = use_;
     db->file = file.string();
+    db->watch_mark = ProcessFileWatch().Mark(db->file, FileWatch::kIdentity);
     const int flags = (read_only_ ? SQLITE_OPEN_READONLY
                                   : SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0)) |
                       SQLITE_OPEN_NOMUTEX;
-    if (sqlite3_open_v2(db->file.c_str(), &db->handle, flags, nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(db->file.c_str(), &db->handle, flags, WatchedVfsName()) != SQLITE_OK) {
       Fail(alias_.name, db->handle, "Cannot open database file " + db->file);
     }
     struct stat st {};

@@ -7,6 +7,8 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "support/file_watch.h"
+
 namespace morvane {
 namespace {
 
@@ -25,7 +27,10 @@ struct Identity {
 
 struct Kept {
   Identity id;
-  std::shared_ptr<const TIniFile> file;
+  std::shared_ptr<const TIniFile> file;  // nullptr: no regular file at the path
+  // FileWatch's mark taken before the file was last looked at; 0 when it is
+  // looked at every time.
+  uint64_t mark = 0;
 };
 
 // Made on first use (the library's load-time set-up already reads the
@@ -56,14 +61,45 @@ bool Settled(const timespec& t, const timespec& now) {
 
 namespace {
 
-// The file at `path` whose identity `before` was just taken: the kept parse
-// when it matches, else a fresh one (kept when it has settled).
-std::shared_ptr<const TIniFile> ReadKnownFile(const std::string& path, const Identity& before) {
+// What the kept entry of `path` says while the watch vouches for it: whether
+// there is one, and the file (nullptr: none at the path).
+bool KeptUnchanged(const std::string& path, std::shared_ptr<const TIniFile>* file) {
+  Store& store = TheStore();
+  uint64_t mark = 0;
+  {
+    std::lock_guard lock(store.mu);
+    const auto it = store.kept.find(path);
+    if (it == store.kept.end() || it->second.mark == 0) return false;
+    mark = it->second.mark;
+    *file = it->second.file;
+  }
+  return ProcessFileWatch().Unchanged(mark);
+}
+
+// No regular file at `path` since `mark`.
+void KeepAbsent(const std::string& path, uint64_t mark) {
+  Store& store = TheStore();
+  std::lock_guard lock(store.mu);
+  if (mark == 0) {
+    store.kept.erase(path);
+  } else {
+    store.kept[path] = {Identity{}, nullptr, mark};
+  }
+}
+
+// The file at `path` whose identity `before` was just taken, after the
+// watch's `mark`: the kept parse when it matches, else a fresh one (kept
+// when it has settled).
+std::shared_ptr<const TIniFile> ReadKnownFile(const std::string& path, const Identity& before,
+                                              uint64_t mark) {
   Store& store = TheStore();
   {
     std::lock_guard lock(store.mu);
     const auto it = store.kept.find(path);
-    if (it != store.kept.end() && it->second.id == before) return it->second.file;
+    if (it != store.kept.end() && it->second.file && it->second.id == before) {
+      it->second.mark = mark;
+      return it->second.file;
+    }
   }
   auto file = std::make_shared<const TIniFile>(path);
   // Kept only when the file did not change while it was read and had
@@ -74,7 +110,7 @@ std::shared_ptr<const TIniFile> ReadKnownFile(const std::string& path, const Ide
   std::lock_guard lock(store.mu);
   if (Stat(path, &after) && after == before && Settled(before.mtime, now) &&
       Settled(before.ctime, now)) {
-    store.kept[path] = {before, file};
+    store.kept[path] = {before, file, mark};
   } else {
     store.kept.erase(path);
   }
@@ -84,15 +120,20 @@ std::shared_ptr<const TIniFile> ReadKnownFile(const std::string& path, const Ide
 }  // namespace
 
 std::shared_ptr<const TIniFile> ReadIniCached(const std::string& path) {
-  Identity before;
-  if (!Stat(path, &before)) return std::make_shared<const TIniFile>(path);
-  return ReadKnownFile(path, before);
+  auto file = ReadIniCachedIfFile(path);
+  return file ? file : std::make_shared<const TIniFile>(path);
 }
 
 std::shared_ptr<const TIniFile> ReadIniCachedIfFile(const std::string& path) {
+  std::shared_ptr<const TIniFile> kept;
+  if (KeptUnchanged(path, &kept)) return kept;
+  const uint64_t mark = ProcessFileWatch().Mark(path, FileWatch::kContent);
   Identity before;
-  if (!Stat(path, &before)) return nullptr;
-  return ReadKnownFile(path, before);
+  if (!Stat(path, &before)) {
+    KeepAbsent(path, mark);
+    return nullptr;
+  }
+  return ReadKnownFile(path, before, mark);
 }
 
 }  // namespace morvane

@@ -8,7 +8,10 @@
 // that moment. A file changed less than kSettleTime before it was read is
 // read again at the next call (its change time cannot tell a second write in
 // the same clock tick from none), so edits that land in quick succession are
-// never missed.
+// never missed. While the process's file watch (file_watch.h) vouches that
+// nothing happened to the path since a kept file (or the absence of one) was
+// last found, the file is not looked at at all; within a RequestScope that
+// holds for changes complete before the scope began.
 //
 // Threads: safe for concurrent use; the files given out are immutable.
 #ifndef MORVANE_SUPPORT_INI_FILE_CACHE_H_

@@ -9,7 +9,8 @@
 //      (GetINILocation); it is taken whether or not the download worked.
 // A name that holds a '/' (a directory part) is never looked for in steps 1
 // to 3 and goes straight to step 4. The search runs afresh on every call: a file that
-// appears, disappears or changes between two calls is seen by the next one.
+// appears, disappears or changes between two calls is seen by the next one
+// (within a RequestScope, by the next request: file_watch.h).
 #ifndef MORVANE_SUPPORT_SETTINGS_LOCATION_H_
 #define MORVANE_SUPPORT_SETTINGS_LOCATION_H_
 

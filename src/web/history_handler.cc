@@ -7,6 +7,7 @@
 #include "generators/history_generators.h"
 #include "records/record_writer.h"
 #include "support/clock.h"
+#include "support/file_watch.h"
 #include "support/log.h"
 #include "support/log_escape.h"
 #include "web/extension_stats.h"
@@ -174,6 +175,9 @@ void CloseConnections(THistData& m, bool failed) {
 }  // namespace
 
 void HistDatagetHistoryAction(THistData& module, TWebRequest& request, TWebResponse& response) {
+  // The settings, alias and store files the request reads are taken as they
+  // are now: one look at what changed for all of them.
+  const RequestScope files_as_of_now;
   module.SetResponse(&response);
   bool failed = false;
   bool gave_up = false;

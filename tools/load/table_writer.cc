@@ -125,10 +125,15 @@ void TickWriter::Write(const TickRow& row) {
         std::error_code ec;
         if (!std::filesystem::exists(file, ec)) new_files_->push_back(file);
       }
-      for (const std::string& sql : TickTableStatements(table, driver_)) db_->ExecuteDirect(sql);
-      if (on_new_table_) on_new_table_(table);
       Day day;
       day.table = table;
+      std::vector<std::string> statements = TickTableStatements(table, driver_);
+      if (driver_ == StoreDriver::kSqlite && !TableExists(table)) {
+        day.index = std::move(statements.back());
+        statements.pop_back();
+      }
+      for (const std::string& sql : statements) db_->ExecuteDirect(sql);
+      if (on_new_table_) on_new_table_(table);
       if (driver_ != StoreDriver::kPostgres) {
         day.one = std::make_unique<TableWriter>(db_, table, kColumns);
       }
@@ -161,7 +166,18 @@ void TickWriter::Write(const TickRow& row) {
 }
 
 void TickWriter::Flush() {
-  for (auto& [table, day] : days_) WriteBatch(day);
+  for (auto& [table, day] : days_) {
+    WriteBatch(day);
+    if (!day.index.empty()) db_->ExecuteDirect(day.index);
+    day.index.clear();
+  }
+}
+
+bool TickWriter::TableExists(const std::string& table) {
+  db::TTable t;
+  t.SetDatabase(db_);
+  t.SetTableName(table);
+  return t.Exists();
 }
 
 void RemoveDayFiles(const std::vector<std::filesystem::path>& new_files) noexcept {

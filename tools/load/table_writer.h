@@ -62,6 +62,12 @@ class TableWriter {
 // `on_new_table`, when given, runs once per day seen this run, after that
 // day's CREATE statements and before its first row, with the table's name.
 //
+// A SQLite day table this run creates gets its SymbolTime index at Flush(),
+// once its rows are in: built from the sorted rows at once, the index costs
+// a fraction of keeping it in order row by row (the ticks of a day arrive in
+// time order, so each row lands elsewhere in it). The whole load is one
+// transaction, so no reader ever sees the table without it.
+//
 // Into PostgreSQL the rows of each day go kBatch at a time in one bulk
 // transfer (COPY), since each statement costs a round trip to the server: a
 // row reaches the table at the latest when Flush() runs, which must precede
@@ -88,8 +94,10 @@ class TickWriter {
     std::string table;
     std::unique_ptr<TableWriter> one;  // a row at a time (SQLite)
     db::TCopyRows held;                // the next batch (PostgreSQL)
+    std::string index;                 // made at Flush (a new SQLite table)
   };
   static void Bind(TableWriter& w, size_t first, const TickRow& row);
+  bool TableExists(const std::string& table);
   void WriteBatch(Day& day);
 
   db::TDatabase* db_;

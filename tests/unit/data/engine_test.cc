@@ -13,6 +13,7 @@
 #include "data/connection_pool.h"
 #include "data/engine.h"
 #include "engine_stores.h"
+#include "support/file_watch.h"
 
 namespace morvane::db::testing {
 namespace {
@@ -428,22 +429,34 @@ TEST_P(EngineTest, ClosedLinksAreKeptForTheSameStoreUnlessFailedOrReplaced) {
   EXPECT_EQ(pool.IdleCount(), 1u);
   if (!Pg()) {
     // A kept link to a store rebuilt and renamed into place is not handed
-    // out again: the store is read afresh.
-    {
-      TDatabase other;
-      morvane::testing::WriteFile(dir_ / "other.ini",
-                                  "[OTHER]\nDRIVER=SQLITE\nPATH=" + (dir_ / "new.db").string());
-      morvane::testing::ScopedEnv env("MORVANE_ALIASES", (dir_ / "other.ini").c_str());
-      other.SetAliasName("OTHER");
-      other.SetCreateStore(true);
-      other.ExecuteDirect("CREATE TABLE one (v INTEGER)");
-      other.ExecuteDirect("INSERT INTO one VALUES (8)");
-      other.Discard();
-    }
-    std::filesystem::rename(dir_ / "new.db", dir_ / "store.db");
+    // out again: the store is read afresh, also by a request that takes the
+    // files as they were at its start.
+    const auto replace_store = [&](int v) {
+      {
+        TDatabase other;
+        morvane::testing::WriteFile(dir_ / "other.ini",
+                                    "[OTHER]\nDRIVER=SQLITE\nPATH=" + (dir_ / "new.db").string());
+        morvane::testing::ScopedEnv env("MORVANE_ALIASES", (dir_ / "other.ini").c_str());
+        other.SetAliasName("OTHER");
+        other.SetCreateStore(true);
+        other.ExecuteDirect("CREATE TABLE one (v INTEGER)");
+        other.ExecuteDirect("INSERT INTO one VALUES (" + std::to_string(v) + ")");
+        other.Discard();
+      }
+      std::filesystem::rename(dir_ / "new.db", dir_ / "store.db");
+    };
+    replace_store(8);
     EXPECT_EQ(pool.IdleCount(), 1u);
     q.Open();
     EXPECT_EQ(q.FieldByName("v").AsInteger(), 8);
+    db_.Close();
+    replace_store(9);
+    {
+      const morvane::RequestScope request;
+      EXPECT_EQ(pool.IdleCount(), 1u);
+      q.Open();
+      EXPECT_EQ(q.FieldByName("v").AsInteger(), 9);
+    }
     // No more than kMaxIdle links are kept: the oldest goes.
     std::vector<std::unique_ptr<TDatabase>> many(ConnectionPool::kMaxIdle + 1);
     for (auto& d : many) {
@@ -563,3 +576,4 @@ INSTANTIATE_TEST_SUITE_P(Drivers, PostgresLoginTest, ::testing::Values(Driver::k
 
 }  // namespace
 }  // namespace morvane::db::testing
+
