@@ -213,6 +213,9 @@ TEST(RecordWriter, ErrorRecords) {
   const std::string text(2000, 'x');
   SendErrorMsg(text, long_message);
   EXPECT_EQ(long_message.Body(), text + "\r\n");
+  // Only the ERROR records count as errors in the request's report.
+  EXPECT_EQ(sink.ErrorRecords(), 2u);
+  EXPECT_EQ(long_message.ErrorRecords(), 0u);
   EXPECT_EQ(long_message.Writes(), 1u);
 }
 
