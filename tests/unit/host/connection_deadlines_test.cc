@@ -1,7 +1,9 @@
 // A real server on loopback with a handler of the test's own: the idle,
 // head and body deadlines are told apart (each set to a different value),
 // and a request reaches the handler through the seam complete.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -71,6 +73,16 @@ TEST(Connection, IdleHeadAndBodyDeadlinesAreToldApart) {
   HttpServer server(limits);
   std::string error;
   ASSERT_TRUE(server.Listen("127.0.0.1", "0", handler, &error)) << error;
+  // Only the address asked for is listened on, and a bracketed address
+  // without its closing bracket is no address at all.
+  sockaddr_in other{};
+  other.sin_family = AF_INET;
+  other.sin_port = htons(static_cast<uint16_t>(server.port()));
+  other.sin_addr.s_addr = htonl(0x7f000002);  // 127.0.0.2, loopback too
+  const int other_fd = socket(AF_INET, SOCK_STREAM, 0);
+  EXPECT_NE(connect(other_fd, reinterpret_cast<const sockaddr*>(&other), sizeof(other)), 0);
+  close(other_fd);
+  EXPECT_FALSE(server.Listen("[::1", "0", handler, &error));
 
   const std::string trickle(60, 'x');  // far longer than any deadline
   const Outcome idle = SendThenRead(server.port(), "", "");
