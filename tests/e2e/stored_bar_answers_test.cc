@@ -123,6 +123,15 @@ TEST_P(StoredBarAnswers, MinuteBarsInsideSessions) {
       "0008,2003-03-12 10:59:00,60,3,3.1,3.2,2.5,3.2,20\n"
       "0008,2003-03-12 11:00:00,60,4,4,4,4,4,40\n";
   Load("basebars", bars);
+  // Ticks of two earlier days, for the bars under a minute; another
+  // product's rows make each a trading day (more than ten rows).
+  std::string ticks =
+      std::string(kTickHeader) +
+      "2003-03-10,10:00:10,0005,1,2,3,10,5,6\n2003-03-10,10:00:40,0005,1,2,4,20,5,6\n"
+      "2003-03-11,10:00:10,0005,1,2,5,30,5,6\n2003-03-11,10:00:40,0005,1,2,6,40,5,6\n";
+  for (int i = 0; i < 20; ++i)
+    ticks += "2003-03-1" + std::to_string(i % 2) + ",11:00:00,0009,1,1,1,1,1,1\n";
+  Load("ticks", ticks);
   Serve("2003-03-12 15:00:00");
   const std::string day = "&dateStart=2003/3/12&dateOver=2003/3/12&timeStart=10:00&timeOver=12:00";
   // Five-minute bars: 10:00 to 10:04 merged; 10:05 is in progress when the
@@ -142,6 +151,12 @@ TEST_P(StoredBarAnswers, MinuteBarsInsideSessions) {
   EXPECT_EQ(Get("symbol=0005&mode=5&interval=30" + day),
             std::string(kNames0005) + kNames0005 + "ERROR|Record not found.|\r\n");
   EXPECT_EQ(Get("symbol=0005&mode=5&interval=1&iunit=3" + day), kNames0005);
+  // Under a minute, bars are cut from the ticks of every day of the range:
+  // the 10th's last price opens the 11th's first bar.
+  EXPECT_EQ(Get("symbol=0005&mode=5&interval=30&iunit=0&dateStart=2003/3/10&dateOver=2003/3/11"
+                "&timeStart=10:00&timeOver=12:00"),
+            std::string(kNames0005) + kNames0005 +
+                "TICK|0|2003/03/11|10:00:00|4.00|5.00|5.00|5.00|0|\r\nNOTE|RECORDCOUNT|1|\r\n");
   // The last three bars before the start come first.
   const std::string back = Get("symbol=0005&mode=5&interval=1&iunit=1&BackCount=3" + day);
   EXPECT_EQ(back.rfind(std::string(kNames0005) +
