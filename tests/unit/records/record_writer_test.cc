@@ -186,6 +186,7 @@ TEST(RecordWriter, RecordCountNote) {
   w.WriteRecordCount(0);
   EXPECT_EQ(sink.Body(), "NOTE|RECORDCOUNT|1234|\r\nNOTE|RECORDCOUNT|0|\r\n");
   EXPECT_EQ(sink.Writes(), 2u);
+  EXPECT_EQ(sink.Records(), 2u);  // each note is a record of the report
 }
 
 TEST(RecordWriter, ErrorRecords) {
