@@ -33,7 +33,7 @@ class StoredBarAnswers : public AnswerTest {};
 
 TEST_P(StoredBarAnswers, IntervalTablesWithTheirGaps) {
   MakeStore("MaxConnection=10\nDBMode=SQL\nCalcMode=UW\nSplitTime=09:00:00\n");
-  Load("symbols", std::string(kSymbolHeader) + "0005,1\n0006,1\n");
+  Load("symbols", std::string(kSymbolHeader) + "0005,1\n0006,1\n0008,1\n");
   Load("intervals --length 60", std::string(kIntervalHeader) +
                                     "0005,2003-03-12,09:50:00,10,11,9,10.5,100\n"
                                     "0005,2003-03-12,09:51:00,10.5,10.5,10.5,10.5,0\n"
@@ -66,6 +66,13 @@ TEST_P(StoredBarAnswers, IntervalTablesWithTheirGaps) {
             EmptyMinutes(date, At(9, 53), At(9, 54), 0) +
                 "INTERVAL|2|2003/03/12|09:55:00|11.000|12.000|10.000|11.000|250|\r\n" +
                 EmptyMinutes(date, At(9, 56), At(9, 56), 3) + "NOTE|RECORDCOUNT|4|\r\n");
+  // Rows after timeEnd are not read.
+  EXPECT_EQ(Get("symbol=0005&mode=6&interval=60&dateStart=2003/3/12&dateOver=2003/3/12&"
+                "timeStart=09:49:01&timeOver=09:52:00"),
+            EmptyMinutes(date, At(9, 49), At(9, 49), 0) +
+                "INTERVAL|1|2003/03/12|09:50:00|10.000|11.000|9.000|10.500|100|\r\n"
+                "INTERVAL|2|2003/03/12|09:51:00|10.500|10.500|10.500|10.500|-|\r\n" +
+                EmptyMinutes(date, At(9, 52), At(9, 52), 3) + "NOTE|RECORDCOUNT|4|\r\n");
   // A range reads every day of it: the 11th has no bars, the 12th has.
   EXPECT_EQ(Get("symbol=0006&mode=6&interval=60&dateStart=2003/3/11&dateOver=2003/3/12"), first);
   // Without dates on a Saturday: Friday's bars, and no earlier day's.
@@ -80,6 +87,8 @@ TEST_P(StoredBarAnswers, IntervalTablesWithTheirGaps) {
       << friday;
   // An invalid product; a length without a table (nothing written, a log line).
   EXPECT_EQ(Get("symbol=0007&mode=6&interval=60"), kNoData);
+  // A valid product without bars: the walk back ends after 29 earlier days.
+  EXPECT_EQ(Get("symbol=0008&mode=6&interval=60"), kNoData);
   EXPECT_EQ(Get("symbol=0005&mode=6&interval=120"), "");
   EXPECT_NE(store().Log().find(" when GenInterval4(Symbol[0005],timeBegin[09:45:01],"
                                "timeEnd[16:04:59],dateBegin[2003/03/15],dateEnd[2003/03/15],"
