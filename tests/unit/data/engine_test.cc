@@ -2,6 +2,7 @@
 // generators rely on when they read tables, queries and procedures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -440,6 +441,12 @@ TEST_P(EngineTest, ClosedLinksAreKeptForTheSameStoreUnlessFailedOrReplaced) {
       other.ExecuteDirect("INSERT INTO one VALUES (8)");
       other.Discard();
     }
+    // Each alias is counted on its own.
+    const auto stats = pool.Stats();
+    const auto other =
+        std::find_if(stats.begin(), stats.end(), [](const auto& s) { return s.alias == "OTHER"; });
+    ASSERT_NE(other, stats.end());
+    EXPECT_EQ(other->discarded, 1u);
     std::filesystem::rename(dir_ / "new.db", dir_ / "store.db");
     EXPECT_EQ(pool.IdleCount(), 1u);
     q.Open();
