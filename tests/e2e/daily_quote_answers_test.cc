@@ -90,6 +90,7 @@ TEST_P(DailyQuoteAnswers, DelayedQuoteLooksBackAndRounds) {
                       "2003-03-10,16:00:00,0006,7,7,7,,7.5,6.5\n"
                       "2003-03-03,10:00:00,0007,3,3,3,3,3,3\n"
                       "2003-03-04,10:00:00,0009,4,4,4,4,4,4\n"
+                      "2003-03-09,11:00:00,0010,5,5,5,5,5,5\n"
                       "2003-03-12,13:00:00,0008,1,1,1,1,1,1\n"
                       "2003-03-12,13:29:59.400,0008,2,2,2,2,2,2\n"
                       "2003-03-12,13:30:00,0008,3,3,3,3,3,3\n"
@@ -112,6 +113,8 @@ TEST_P(DailyQuoteAnswers, DelayedQuoteLooksBackAndRounds) {
   // Tables of the last 7 days without the product: the first table further
   // back (8 days) is still read; the one after it (9 days) is not.
   EXPECT_EQ(Get("symbol=0009&mode=2"), "TICK|0|2003/03/04|10:00:00|4.00|4.00|4.00|4|4|4|\r\n");
+  // Every earlier day is looked at, one by one.
+  EXPECT_EQ(Get("symbol=0010&mode=2"), "TICK|0|2003/03/09|11:00:00|5.00|5.00|5.00|5|5|5|\r\n");
   EXPECT_EQ(Get("symbol=0007&mode=2"), kBareNotFound);
   // A tick exactly at the cut-off counts; a row of the code in another letter
   // case is not the product's, though it is newer.

@@ -192,13 +192,17 @@ TEST(HostServer, AnswerShorterThanItsLengthEndsTheConnection) {
 TEST(HostServer, PostBodyReachesTheExtensionWhole) {
   Server server;
   const std::string body = "symbol=0005&mode=1";
-  const std::string answer =
-      Exchange(server.port(),
-               "POST /p?ignored=1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: " +
-                   std::to_string(body.size()) + "\r\n\r\n" + body);
-  EXPECT_EQ(Dechunk(answer),
-            "NOTE|METHOD|POST|\r\nNOTE|PATH|/p|\r\nNOTE|PROTOCOL|HTTP/1.1|\r\n"
-            "NOTE|FIELD|symbol=0005|\r\nNOTE|FIELD|mode=1|\r\n");
+  const std::string head = "POST /p?ignored=1 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n";
+  // With its length, and chunked in two pieces (in any letter case).
+  for (const std::string& framed :
+       {"Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body,
+        "Transfer-Encoding: Chunked\r\n\r\nb\r\n" + body.substr(0, 11) + "\r\n7\r\n" +
+            body.substr(11) + "\r\n0\r\n\r\n"}) {
+    SCOPED_TRACE(framed);
+    EXPECT_EQ(Dechunk(Exchange(server.port(), head + framed)),
+              "NOTE|METHOD|POST|\r\nNOTE|PATH|/p|\r\nNOTE|PROTOCOL|HTTP/1.1|\r\n"
+              "NOTE|FIELD|symbol=0005|\r\nNOTE|FIELD|mode=1|\r\n");
+  }
 }
 
 TEST(HostServer, BodyOverTheCapIsRefusedWith413) {

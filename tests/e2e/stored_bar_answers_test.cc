@@ -33,7 +33,7 @@ class StoredBarAnswers : public AnswerTest {};
 
 TEST_P(StoredBarAnswers, IntervalTablesWithTheirGaps) {
   MakeStore("MaxConnection=10\nDBMode=SQL\nCalcMode=UW\nSplitTime=09:00:00\n");
-  Load("symbols", std::string(kSymbolHeader) + "0005,1\n0006,1\n");
+  Load("symbols", std::string(kSymbolHeader) + "0005,1\n0006,1\n0008,1\n");
   Load("intervals --length 60", std::string(kIntervalHeader) +
                                     "0005,2003-03-12,09:50:00,10,11,9,10.5,100\n"
                                     "0005,2003-03-12,09:51:00,10.5,10.5,10.5,10.5,0\n"
@@ -66,6 +66,13 @@ TEST_P(StoredBarAnswers, IntervalTablesWithTheirGaps) {
             EmptyMinutes(date, At(9, 53), At(9, 54), 0) +
                 "INTERVAL|2|2003/03/12|09:55:00|11.000|12.000|10.000|11.000|250|\r\n" +
                 EmptyMinutes(date, At(9, 56), At(9, 56), 3) + "NOTE|RECORDCOUNT|4|\r\n");
+  // Rows after timeEnd are not read.
+  EXPECT_EQ(Get("symbol=0005&mode=6&interval=60&dateStart=2003/3/12&dateOver=2003/3/12&"
+                "timeStart=09:49:01&timeOver=09:52:00"),
+            EmptyMinutes(date, At(9, 49), At(9, 49), 0) +
+                "INTERVAL|1|2003/03/12|09:50:00|10.000|11.000|9.000|10.500|100|\r\n"
+                "INTERVAL|2|2003/03/12|09:51:00|10.500|10.500|10.500|10.500|-|\r\n" +
+                EmptyMinutes(date, At(9, 52), At(9, 52), 3) + "NOTE|RECORDCOUNT|4|\r\n");
   // A range reads every day of it: the 11th has no bars, the 12th has.
   EXPECT_EQ(Get("symbol=0006&mode=6&interval=60&dateStart=2003/3/11&dateOver=2003/3/12"), first);
   // Without dates on a Saturday: Friday's bars, and no earlier day's.
@@ -80,6 +87,8 @@ TEST_P(StoredBarAnswers, IntervalTablesWithTheirGaps) {
       << friday;
   // An invalid product; a length without a table (nothing written, a log line).
   EXPECT_EQ(Get("symbol=0007&mode=6&interval=60"), kNoData);
+  // A valid product without bars: the walk back ends after 29 earlier days.
+  EXPECT_EQ(Get("symbol=0008&mode=6&interval=60"), kNoData);
   EXPECT_EQ(Get("symbol=0005&mode=6&interval=120"), "");
   EXPECT_NE(store().Log().find(" when GenInterval4(Symbol[0005],timeBegin[09:45:01],"
                                "timeEnd[16:04:59],dateBegin[2003/03/15],dateEnd[2003/03/15],"
@@ -123,6 +132,15 @@ TEST_P(StoredBarAnswers, MinuteBarsInsideSessions) {
       "0008,2003-03-12 10:59:00,60,3,3.1,3.2,2.5,3.2,20\n"
       "0008,2003-03-12 11:00:00,60,4,4,4,4,4,40\n";
   Load("basebars", bars);
+  // Ticks of two earlier days, for the bars under a minute; another
+  // product's rows make each a trading day (more than ten rows).
+  std::string ticks =
+      std::string(kTickHeader) +
+      "2003-03-10,10:00:10,0005,1,2,3,10,5,6\n2003-03-10,10:00:40,0005,1,2,4,20,5,6\n"
+      "2003-03-11,10:00:10,0005,1,2,5,30,5,6\n2003-03-11,10:00:40,0005,1,2,6,40,5,6\n";
+  for (int i = 0; i < 20; ++i)
+    ticks += "2003-03-1" + std::to_string(i % 2) + ",11:00:00,0009,1,1,1,1,1,1\n";
+  Load("ticks", ticks);
   Serve("2003-03-12 15:00:00");
   const std::string day = "&dateStart=2003/3/12&dateOver=2003/3/12&timeStart=10:00&timeOver=12:00";
   // Five-minute bars: 10:00 to 10:04 merged; 10:05 is in progress when the
@@ -142,6 +160,12 @@ TEST_P(StoredBarAnswers, MinuteBarsInsideSessions) {
   EXPECT_EQ(Get("symbol=0005&mode=5&interval=30" + day),
             std::string(kNames0005) + kNames0005 + "ERROR|Record not found.|\r\n");
   EXPECT_EQ(Get("symbol=0005&mode=5&interval=1&iunit=3" + day), kNames0005);
+  // Under a minute, bars are cut from the ticks of every day of the range:
+  // the 10th's last price opens the 11th's first bar.
+  EXPECT_EQ(Get("symbol=0005&mode=5&interval=30&iunit=0&dateStart=2003/3/10&dateOver=2003/3/11"
+                "&timeStart=10:00&timeOver=12:00"),
+            std::string(kNames0005) + kNames0005 +
+                "TICK|0|2003/03/11|10:00:00|4.00|5.00|5.00|5.00|0|\r\nNOTE|RECORDCOUNT|1|\r\n");
   // The last three bars before the start come first.
   const std::string back = Get("symbol=0005&mode=5&interval=1&iunit=1&BackCount=3" + day);
   EXPECT_EQ(back.rfind(std::string(kNames0005) +

@@ -97,8 +97,13 @@ TEST_P(TickAnswers, UWLooksBackOnlyBeforeTradingBegins) {
   // Several earlier days with ticks: the look-back stops at the first.
   EXPECT_EQ(Get("symbol=0008&" + window),
             "TICK|0|2003/3/14|10:30:00|1|2|3|4|9|5|\r\nNOTE|RECORDCOUNT|1|\r\n");
-  // Explicit dates never look back.
+  // Explicit dates never look back, and every day of their range is read.
   EXPECT_EQ(Get("symbol=0005&" + window + "&dateStart=2003/3/15&dateOver=2003/3/15"), kNoData);
+  const size_t dated = store().Log().size();
+  EXPECT_EQ(Get("symbol=0008&" + window + "&dateStart=2003/3/12&dateOver=2003/3/14"),
+            "TICK|0|2003/3/12|10:30:00|1|2|3|4|7|5|\r\nTICK|1|2003/3/13|10:30:00|1|2|3|4|8|5|\r\n"
+            "TICK|2|2003/3/14|10:30:00|1|2|3|4|9|5|\r\nNOTE|RECORDCOUNT|3|\r\n");
+  EXPECT_EQ(store().Log().find("Empty Date", dated), std::string::npos);
   // An invalid product: the two records, nothing else, no table visited.
   EXPECT_EQ(Get("symbol=0006&" + window), kNoData);
   EXPECT_NE(store().Log().find("Symbol is invalid:0006"), std::string::npos);

@@ -2,6 +2,7 @@
 // generators rely on when they read tables, queries and procedures.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -446,6 +447,12 @@ TEST_P(EngineTest, ClosedLinksAreKeptForTheSameStoreUnlessFailedOrReplaced) {
       std::filesystem::rename(dir_ / "new.db", dir_ / "store.db");
     };
     replace_store(8);
+    // Each alias is counted on its own.
+    const auto stats = pool.Stats();
+    const auto other =
+        std::find_if(stats.begin(), stats.end(), [](const auto& s) { return s.alias == "OTHER"; });
+    ASSERT_NE(other, stats.end());
+    EXPECT_EQ(other->discarded, 1u);
     EXPECT_EQ(pool.IdleCount(), 1u);
     q.Open();
     EXPECT_EQ(q.FieldByName("v").AsInteger(), 8);

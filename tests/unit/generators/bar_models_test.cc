@@ -38,6 +38,9 @@ TEST(BarGrid, BoundariesAndFarDates) {
   EXPECT_EQ(BarNumber(MillisSinceOrigin(-1.0 / 1440), 60'000), -1);
   EXPECT_EQ(BarStartTime(-1, kDay), -1.0);
   EXPECT_EQ(MillisSinceOrigin(BarStartTime(-1, 60'000)), -60'000);
+  // A bar's start is the nearest date-time to its moment, also near the
+  // origin, where the day's fraction keeps the most digits: 1899/12/31 03:03.
+  EXPECT_EQ(BarStartTime(1440 + 183, 60'000), 1.0 + 10'980'000.0 / kDay);
 }
 
 // The bars agree to the millisecond of their start and exactly in values.

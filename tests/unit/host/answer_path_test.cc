@@ -155,6 +155,17 @@ TEST(Answer, LongBodyLeavesInFullWritesOfOneChunkEach) {
   }
   EXPECT_EQ(joined, body);
   EXPECT_TRUE(sender.writes.back().ends_with("\r\n0\r\n\r\n"));
+
+  // A head that fills a whole write with its size line still leaves with a
+  // byte of the body, never alone.
+  RecordingSender tight;
+  Answer small(request, tight, {.write_size = 64, .max_wait = std::chrono::hours(1)});
+  small.Begin(ResponseHead::Parse("200 OK", 6, "X: 12\r\n\r\n", 200));
+  small.Write("abcdef", 6);
+  small.End(true);
+  EXPECT_EQ(tight.Wire(),
+            "HTTP/1.1 200 OK\r\nX: 12\r\nTransfer-Encoding: chunked\r\n\r\n"
+            "00000001\r\na\r\n00000005\r\nbcdef\r\n0\r\n\r\n");
 }
 
 // A coder that holds everything until told to flush, and upper-cases it.

@@ -1,7 +1,10 @@
 // A real server on loopback with a handler of the test's own: the idle,
 // head and body deadlines are told apart (each set to a different value),
-// and a request reaches the handler through the seam complete.
+// and a request reaches the handler through the seam complete; each refusal
+// is counted by its status.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -67,10 +70,21 @@ TEST(Connection, IdleHeadAndBodyDeadlinesAreToldApart) {
   limits.idle_timeout = std::chrono::milliseconds(400);
   limits.header_timeout = std::chrono::milliseconds(1600);
   limits.body_timeout = std::chrono::milliseconds(2800);
+  limits.max_body = 1000;
   EchoPath handler;
   HttpServer server(limits);
   std::string error;
   ASSERT_TRUE(server.Listen("127.0.0.1", "0", handler, &error)) << error;
+  // Only the address asked for is listened on, and a bracketed address
+  // without its closing bracket is no address at all.
+  sockaddr_in other{};
+  other.sin_family = AF_INET;
+  other.sin_port = htons(static_cast<uint16_t>(server.port()));
+  other.sin_addr.s_addr = htonl(0x7f000002);  // 127.0.0.2, loopback too
+  const int other_fd = socket(AF_INET, SOCK_STREAM, 0);
+  EXPECT_NE(connect(other_fd, reinterpret_cast<const sockaddr*>(&other), sizeof(other)), 0);
+  close(other_fd);
+  EXPECT_FALSE(server.Listen("[::1", "0", handler, &error));
 
   const std::string trickle(60, 'x');  // far longer than any deadline
   const Outcome idle = SendThenRead(server.port(), "", "");
@@ -79,6 +93,8 @@ TEST(Connection, IdleHeadAndBodyDeadlinesAreToldApart) {
       server.port(), "POST /p HTTP/1.1\r\nHost: x\r\nContent-Length: 100\r\n\r\nab", trickle);
   const Outcome whole = SendThenRead(
       server.port(), "POST /p HTTP/1.1\r\nConnection: close\r\nContent-Length: 2\r\n\r\nab", "");
+  const Outcome large =
+      SendThenRead(server.port(), "POST /p HTTP/1.1\r\nContent-Length: 1001\r\n\r\n", "");
 
   EXPECT_EQ(idle.bytes, "");
   EXPECT_GE(idle.ms, 350);
@@ -92,7 +108,9 @@ TEST(Connection, IdleHeadAndBodyDeadlinesAreToldApart) {
   EXPECT_EQ(whole.bytes,
             "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n0000000a\r\nPOST /p "
             "ab\r\n0\r\n\r\n");
+  EXPECT_EQ(large.bytes.rfind("HTTP/1.1 413 Payload Too Large\r\n", 0), 0u) << large.bytes;
   EXPECT_EQ(server.counters().refused_400_total.load(), 1u);
+  EXPECT_EQ(server.counters().refused_413_total.load(), 1u);
   EXPECT_EQ(server.counters().requests_ended_total.load(), 1u);
   EXPECT_TRUE(server.Drain([] { return false; }));
 }

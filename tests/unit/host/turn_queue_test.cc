@@ -24,19 +24,24 @@ TEST(TurnQueue, GivesFreedTurnsInArrivalOrderWithinEachAddressBound) {
   std::vector<std::string> given;
   auto make = [&](const char* name) { return std::make_shared<Tagged>(name, &given); };
 
-  auto a1 = make("a1"), a2 = make("a2"), a3 = make("a3"), b1 = make("b1"), c1 = make("c1");
+  auto a1 = make("a1"), a2 = make("a2"), a3 = make("a3"), b1 = make("b1"), c1 = make("c1"),
+       f1 = make("f1");
   EXPECT_TRUE(queue.Take("A", a1));
   EXPECT_FALSE(queue.Take("A", a2));  // A is at its bound; a turn in all is free
   EXPECT_TRUE(queue.Take("B", b1));
   EXPECT_FALSE(queue.Take("A", a3));
   EXPECT_FALSE(queue.Take("C", c1));
-  EXPECT_EQ(queue.Waiting(), 3u);
-  EXPECT_EQ(counters.requests_queued_total.load(), 3u);
+  EXPECT_FALSE(queue.Take("F", f1));
+  EXPECT_EQ(queue.Waiting(), 4u);
+  EXPECT_EQ(counters.requests_queued_total.load(), 4u);
 
-  queue.End("B");  // A still at its bound: a2 and a3 are passed over, c1 goes
+  // A still at its bound: a2 and a3 are passed over, c1 goes, and f1 waits
+  // since every turn is taken again.
+  queue.End("B");
   EXPECT_EQ(given, std::vector<std::string>({"c1"}));
   queue.End("A");
   EXPECT_EQ(given, std::vector<std::string>({"c1", "a2"}));
+  queue.Leave(f1.get());
 
   // A waiter whose client hung up leaves; one that is gone is skipped.
   auto d1 = make("d1"), e1 = make("e1");

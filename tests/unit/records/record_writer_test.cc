@@ -186,6 +186,7 @@ TEST(RecordWriter, RecordCountNote) {
   w.WriteRecordCount(0);
   EXPECT_EQ(sink.Body(), "NOTE|RECORDCOUNT|1234|\r\nNOTE|RECORDCOUNT|0|\r\n");
   EXPECT_EQ(sink.Writes(), 2u);
+  EXPECT_EQ(sink.Records(), 2u);  // each note is a record of the report
 }
 
 TEST(RecordWriter, ErrorRecords) {
@@ -213,6 +214,9 @@ TEST(RecordWriter, ErrorRecords) {
   const std::string text(2000, 'x');
   SendErrorMsg(text, long_message);
   EXPECT_EQ(long_message.Body(), text + "\r\n");
+  // Only the ERROR records count as errors in the request's report.
+  EXPECT_EQ(sink.ErrorRecords(), 2u);
+  EXPECT_EQ(long_message.ErrorRecords(), 0u);
   EXPECT_EQ(long_message.Writes(), 1u);
 }
 
