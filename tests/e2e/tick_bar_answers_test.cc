@@ -133,6 +133,12 @@ TEST_P(TickBarAnswers, FullGridUnderEitherCalculation) {
   // A length of 0 would never move the grid on: nothing is read.
   EXPECT_EQ(Get("symbol=0006&mode=6&interval=0&dateStart=2003/3/12&dateOver=2003/3/12"),
             "ERROR|Record not found.|\r\n");
+  // One second is the shortest length.
+  EXPECT_EQ(
+      Get("symbol=0006&mode=6&interval=1&dateStart=2003/3/13&dateOver=2003/3/13&"
+          "timeStart=10:00:04&timeOver=10:00:06"),
+      "INTERVAL|0|2003/03/13|10:00:04|-|-|-|-|-|\r\n"
+      "INTERVAL|1|2003/03/13|10:00:05|10.000|10.100|9.900|10.000|50|\r\nNOTE|RECORDCOUNT|2|\r\n");
   EXPECT_EQ(Get("symbol=0006&" + window + "&dateStart=2003/3/14&dateOver=2003/3/16"), kNoData);
   EXPECT_EQ(Get("symbol=0005&" + window + "&dateStart=2003/3/13&dateOver=2003/3/14"),
             "ERROR|Record not found.|\r\n");

@@ -44,10 +44,13 @@ TEST(TurnQueue, GivesFreedTurnsInArrivalOrderWithinEachAddressBound) {
   queue.Leave(f1.get());
 
   // A waiter whose client hung up leaves; one that is gone is skipped.
-  auto d1 = make("d1"), e1 = make("e1");
+  // A gone waiter of an address with a request running leaves that count.
+  auto a4 = make("a4"), d1 = make("d1"), e1 = make("e1");
+  EXPECT_FALSE(queue.Take("A", a4));
   EXPECT_FALSE(queue.Take("D", d1));
   EXPECT_FALSE(queue.Take("E", e1));
   queue.Leave(a3.get());
+  a4.reset();
   d1.reset();
   queue.End("C");
   EXPECT_EQ(given, std::vector<std::string>({"c1", "a2", "e1"}));
