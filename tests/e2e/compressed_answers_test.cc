@@ -210,11 +210,13 @@ TEST_F(CompressedAnswers, ClientsThatLeaveMidAnswerLeaveNothingBehind) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   EXPECT_EQ(OpenDescriptors(pid), descriptors);
-  // A coder left behind by each would leave a few hundred kilobytes. The
-  // sanitizers hold freed memory back; there the leak check at the server's
-  // exit stands for this.
+  // A coder left behind by each would leave a few hundred kilobytes, over
+  // 6 MiB for the 24. A busy machine lets the server start more event
+  // threads meanwhile, each with a malloc arena of its own, so the bound
+  // leaves room for them. The sanitizers hold freed memory back; there the
+  // leak check at the server's exit stands for this.
   if (!kSanitized) {
-    EXPECT_LT(AnonKib(pid) - warm_kib, 1024);
+    EXPECT_LT(AnonKib(pid) - warm_kib, 4096);
   }
   // The one data module serves the next request in full.
   const HttpAnswer a = Get(target, "zstd");
