@@ -32,6 +32,9 @@ import tempfile
 import threading
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from demo_store import free_port, make_demo_store  # noqa: E402
+
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 CLOCK = "2003-07-07 17:30:00"
 MODES = ["/?symbol=0001&mode=%d" % m for m in range(7)] + [
@@ -45,11 +48,6 @@ SHUTTING_DOWN = (b"HTTP/1.1 503 Service Unavailable\r\nContent-Type: text/plain\
 def log(*a):
     print("nginx-front:", *a, file=sys.stderr, flush=True)
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def wait_port(port, seconds=10):
@@ -188,16 +186,8 @@ class Stub503:
 
 
 def make_store(build, store):
-    os.makedirs(os.path.join(store, "ticks"))
-    with open(os.path.join(store, "oms.ini"), "w") as f:
-        f.write("[MORVANE]\nMaxConnection=32\n\n[OMS_DATABASE]\nDSN_source=omsdata\n")
-    with open(os.path.join(store, "aliases.ini"), "w") as f:
-        f.write("[HISTDATA]\nDRIVER=SQLITE\nPATH=ticks\n\n[Historical]\nDRIVER=SQLITE\nPATH=historical.db\n\n"
-                "[plrdata]\nDRIVER=SQLITE\nPATH=plrdata.db\n\n[omsdata]\nDRIVER=SQLITE\nPATH=omsdata.db\n")
-    load = os.path.join(build, "morvane-load")
-    subprocess.run([load, "init"], cwd=store, check=True, stdout=subprocess.DEVNULL)
-    subprocess.run([load, "demo", "--days", "3", "--symbols", "3", "--ticks-per-day", "300",
-                    "--end", "2003-07-07"], cwd=store, check=True, stdout=subprocess.DEVNULL)
+    make_demo_store(build, store, 32, ["--days", "3", "--symbols", "3", "--ticks-per-day", "300",
+                                       "--end", "2003-07-07"])
 
 
 def main():

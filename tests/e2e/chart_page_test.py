@@ -26,11 +26,13 @@ import os
 import re
 import shutil
 import signal
-import socket
 import subprocess
 import sys
 import tempfile
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from demo_store import free_port, make_demo_store  # noqa: E402
 
 LAST_DAY = "2003-07-07"  # a Monday
 CLOCK = LAST_DAY + " 17:30:00"
@@ -41,11 +43,6 @@ CHROMEDRIVER = "/usr/bin/chromedriver"
 def log(*a):
     print("chart-page:", *a, file=sys.stderr, flush=True)
 
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 def get(port, target):
@@ -63,17 +60,7 @@ def data_records(body):
 
 
 def make_store(build, store):
-    os.makedirs(os.path.join(store, "ticks"))
-    os.makedirs(os.path.join(store, "etc"))
-    with open(os.path.join(store, "oms.ini"), "w") as f:
-        f.write("[MORVANE]\nMaxConnection=10\n\n[OMS_DATABASE]\nDSN_source=omsdata\n")
-    with open(os.path.join(store, "aliases.ini"), "w") as f:
-        f.write("[HISTDATA]\nDRIVER=SQLITE\nPATH=ticks\n\n[Historical]\nDRIVER=SQLITE\nPATH=historical.db\n\n"
-                "[plrdata]\nDRIVER=SQLITE\nPATH=plrdata.db\n\n[omsdata]\nDRIVER=SQLITE\nPATH=omsdata.db\n")
-    env = store_env(store)
-    load = os.path.join(build, "morvane-load")
-    for args in (["init"], ["demo", "--days", "3", "--end", LAST_DAY]):
-        subprocess.run([load, *args], cwd=store, env=env, check=True, stdout=subprocess.DEVNULL)
+    make_demo_store(build, store, 10, ["--days", "3", "--end", LAST_DAY], env=store_env(store))
 
 
 def store_env(store):
