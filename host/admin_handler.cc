@@ -34,8 +34,7 @@ void AdminHandler::Handle(const HttpRequest& request, Answer& answer) {
     head.Add("Allow", "GET, HEAD");
     head.Add("Content-Type", "text/plain; charset=utf-8");
     constexpr std::string_view kBody = "Only GET and HEAD are served here.\n";
-    head.Add("Content-Length", std::to_string(kBody.size()));
-    head.content_length = static_cast<long long>(kBody.size());
+    head.SetContentLength(kBody.size());
     answer.Begin(std::move(head));
     answer.Write(kBody.data(), kBody.size());
   } else {
@@ -50,8 +49,7 @@ void AdminHandler::SendPage(Answer& answer, int status, std::string_view reason,
   head.status = status;
   head.reason = std::string(reason);
   head.Add("Content-Type", content_type);
-  head.Add("Content-Length", std::to_string(body.size()));
-  head.content_length = static_cast<long long>(body.size());
+  head.SetContentLength(body.size());
   // Monitoring answers are of the moment: no cache may keep them.
   head.Add("Cache-Control", "no-store");
   answer.Begin(std::move(head));

@@ -23,8 +23,7 @@ constexpr std::string_view kText = "text/plain; charset=utf-8";
 void SendFile(Answer& answer, const EmbeddedFile& file) {
   ResponseHead head;
   head.Add("Content-Type", file.content_type);
-  head.Add("Content-Length", std::to_string(file.body.size()));
-  head.content_length = static_cast<long long>(file.body.size());
+  head.SetContentLength(file.body.size());
   head.Add("Cache-Control", "no-cache");
   head.Add("X-Content-Type-Options", "nosniff");
   // The page runs its own files only: no inline script, nothing fetched

@@ -75,6 +75,11 @@ void ResponseHead::Add(std::string_view name, std::string_view value) {
   lines += "\r\n";
 }
 
+void ResponseHead::SetContentLength(size_t n) {
+  Add("Content-Length", std::to_string(n));
+  content_length = static_cast<long long>(n);
+}
+
 std::string ResponseHead::Serialize(int minor_version, bool chunked, bool closes) const {
   std::string out;
   out.reserve(32 + reason.size() + lines.size() + 32);

@@ -37,6 +37,9 @@ struct ResponseHead {
   bool Has(std::string_view name) const;
   // Adds a line "name: value". Requires: both free of CR and LF.
   void Add(std::string_view name, std::string_view value);
+  // Declares a body of `n` bytes: its Content-Length line and the length
+  // the answer holds the body to.
+  void SetContentLength(size_t n);
 
   // The head as sent: the status line for HTTP/1.`minor_version`, the
   // lines, the framing's own line ("Transfer-Encoding: chunked" when
